@@ -1,0 +1,24 @@
+#pragma once
+// Paths as the program builds them (Windows form, "D:\DVD\POOL\A.MAB") turned into
+// native paths just before a file-system call:
+//   1. trimmed of blanks and lower-cased in full (the run-wide name normalisation);
+//   2. "\" becomes "/"; a leading drive "X:" maps to "/mnt/x"; a path that already
+//      uses "/" passes through;
+//   3. every component is resolved case-insensitively against what exists: the exact
+//      name if present, else the one entry whose lower-cased name matches (the first in
+//      byte order when several do), else the lower-case name (what a create makes).
+// So media copied from Windows with upper-case names and user folders with capitals
+// both work, and everything the program creates is lower case.
+
+#include <string>
+#include <string_view>
+
+namespace torvane::platform {
+
+// Steps 1 and 2 only: no file-system access. "E:\DVD\" gives "/mnt/e/dvd/".
+std::string translate_path(std::string_view program_path);
+
+// All three steps: the native path to hand to the operating system.
+std::string native_path(std::string_view program_path);
+
+}  // namespace torvane::platform

@@ -1,0 +1,179 @@
+#include "platform/file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/path.h"
+
+namespace torvane::platform {
+namespace {
+
+// The share-mode lock: one byte far beyond every lock offset of the table formats.
+constexpr std::uint64_t kShareLockOffset = 0x4000'0000'0000'0000ULL;
+
+int windows_code(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return kOsFileNotFound;
+    case ENOTDIR: return kOsPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return kOsAccessDenied;
+    case EAGAIN: return kOsLockViolation;
+    case ENOSPC: return kOsDiskFull;
+    default: return err;
+  }
+}
+
+bool ofd_lock(int fd, short type, std::uint64_t first, std::uint64_t length, bool wait) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(first);
+  fl.l_len = static_cast<off_t>(length);
+  fl.l_pid = 0;
+  for (;;) {
+    if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+File::File(File&& other) noexcept : fd_(other.fd_), os_error_(other.os_error_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    os_error_ = other.os_error_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() { close(); }
+
+File File::open(std::string_view path, Access access, Share share, Disposition disposition) {
+  const std::string native = native_path(path);
+  int flags = O_CLOEXEC;
+  if (disposition == Disposition::create_always) flags |= O_CREAT | O_TRUNC;
+  if (disposition == Disposition::open_or_create) flags |= O_CREAT;
+  // A share lock of the exclusive kind needs a descriptor open for writing, so even a
+  // read access asks for read and write first and falls back to read only.
+  bool want_write_fd = access == Access::read_write || share == Share::exclusive;
+  int fd = ::open(native.c_str(), flags | (want_write_fd ? O_RDWR : O_RDONLY), 0666);
+  if (fd < 0 && access == Access::read && want_write_fd && (errno == EACCES || errno == EROFS)) {
+    want_write_fd = false;
+    fd = ::open(native.c_str(), flags | O_RDONLY, 0666);
+  }
+  File file;
+  if (fd < 0) {
+    file.os_error_ = windows_code(errno);
+    return file;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    file.os_error_ = kOsAccessDenied;
+    return file;
+  }
+  if (share != Share::compatibility) {
+    const short type = (share == Share::exclusive && want_write_fd) ? F_WRLCK : F_RDLCK;
+    if (!ofd_lock(fd, type, kShareLockOffset, 1, false)) {
+      ::close(fd);
+      file.os_error_ = kOsSharingViolation;
+      return file;
+    }
+  }
+  file.fd_ = fd;
+  return file;
+}
+
+File File::temporary() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/torvane-XXXXXX";
+  File file;
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    file.os_error_ = windows_code(errno);
+    return file;
+  }
+  ::unlink(pattern.c_str());
+  file.fd_ = fd;
+  return file;
+}
+
+std::int64_t File::read_at(std::uint64_t offset, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      os_error_ = windows_code(errno);
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::int64_t File::write_at(std::uint64_t offset, std::span<const std::uint8_t> in) {
+  std::size_t done = 0;
+  while (done < in.size()) {
+    ssize_t n = ::pwrite(fd_, in.data() + done, in.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      os_error_ = windows_code(errno);
+      return -1;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::int64_t File::size() {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) {
+    os_error_ = windows_code(errno);
+    return -1;
+  }
+  return st.st_size;
+}
+
+bool File::truncate(std::uint64_t length) {
+  if (::ftruncate(fd_, static_cast<off_t>(length)) == 0) return true;
+  os_error_ = windows_code(errno);
+  return false;
+}
+
+bool File::flush() {
+  if (::fdatasync(fd_) == 0) return true;
+  os_error_ = windows_code(errno);
+  return false;
+}
+
+bool File::lock_range(std::uint64_t first, std::uint64_t length, LockKind kind, bool wait) {
+  if (ofd_lock(fd_, kind == LockKind::shared ? F_RDLCK : F_WRLCK, first, length, wait)) return true;
+  os_error_ = kOsLockViolation;
+  return false;
+}
+
+bool File::unlock_range(std::uint64_t first, std::uint64_t length) {
+  return ofd_lock(fd_, F_UNLCK, first, length, false);
+}
+
+void File::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace torvane::platform

@@ -1,0 +1,231 @@
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "platform/path.h"
+
+namespace torvane::platform {
+namespace {
+
+bool stat_of(std::string_view path, struct stat& st) {
+  return ::stat(native_path(path).c_str(), &st) == 0;
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool match_from(std::string_view mask, std::string_view name) {
+  // Iterative glob with one back-track point for the last "*".
+  std::size_t m = 0, n = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || lower(mask[m]) == lower(name[n]))) {
+      ++m;
+      ++n;
+    } else if (m < mask.size() && mask[m] == '*') {
+      star = m++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      m = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+std::vector<std::string> list_entries(std::string_view directory, bool want_dirs) {
+  std::vector<std::string> names;
+  const std::string native = native_path(directory);
+  DIR* dir = ::opendir(native.empty() ? "." : native.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    std::string full = native + (native.empty() || native.back() == '/' ? "" : "/") + name;
+    if (::stat(full.c_str(), &st) != 0) continue;
+    if (want_dirs ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+bool file_exists(std::string_view path) {
+  struct stat st;
+  return stat_of(path, st) && S_ISREG(st.st_mode);
+}
+
+bool directory_exists(std::string_view path) {
+  struct stat st;
+  return stat_of(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool delete_file(std::string_view path) {
+  const std::string native = native_path(path);
+  ::unlink(native.c_str());
+  struct stat st;
+  return ::lstat(native.c_str(), &st) != 0;
+}
+
+bool rename_file(std::string_view from, std::string_view to) {
+  return ::rename(native_path(from).c_str(), native_path(to).c_str()) == 0;
+}
+
+bool copy_file(std::string_view from, std::string_view to) {
+  const std::string source = native_path(from);
+  const std::string target = native_path(to);
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return false;
+  }
+  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  std::vector<char> buffer(1 << 20);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  ::close(in);
+  if (ok && ::fsync(out) != 0) ok = false;
+  if (::close(out) != 0) ok = false;
+  if (ok) {
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ok = ::utimensat(AT_FDCWD, target.c_str(), times, 0) == 0;
+  }
+  if (!ok) ::unlink(target.c_str());
+  return ok;
+}
+
+bool make_directory(std::string_view path) {
+  const std::string native = native_path(path);
+  ::mkdir(native.c_str(), 0777);
+  return directory_exists(path);
+}
+
+bool remove_directory(std::string_view path) {
+  ::rmdir(native_path(path).c_str());
+  return !directory_exists(path);
+}
+
+bool is_read_only(std::string_view path) {
+  struct stat st;
+  return stat_of(path, st) && (st.st_mode & 0222) == 0;
+}
+
+bool set_read_only(std::string_view path, bool read_only) {
+  const std::string native = native_path(path);
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  mode = read_only ? (mode & ~0222) : (mode | 0200);
+  return ::chmod(native.c_str(), mode) == 0;
+}
+
+std::optional<std::uint64_t> file_size(std::string_view path) {
+  struct stat st;
+  if (!stat_of(path, st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<LocalTime> last_write_time(std::string_view path) {
+  struct stat st;
+  if (!stat_of(path, st)) return std::nullopt;
+  struct tm local {};
+  time_t seconds = st.st_mtim.tv_sec;
+  if (::localtime_r(&seconds, &local) == nullptr) return std::nullopt;
+  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                   local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+bool set_last_write_time(std::string_view path, const LocalTime& time) {
+  struct tm local {};
+  local.tm_year = time.year - 1900;
+  local.tm_mon = time.month - 1;
+  local.tm_mday = time.day;
+  local.tm_hour = time.hour;
+  local.tm_min = time.minute;
+  local.tm_sec = time.second;
+  local.tm_isdst = -1;
+  time_t seconds = ::mktime(&local);
+  if (seconds == static_cast<time_t>(-1)) return false;
+  struct timespec times[2];
+  times[0].tv_sec = seconds;
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  return ::utimensat(AT_FDCWD, native_path(path).c_str(), times, 0) == 0;
+}
+
+std::optional<std::string> read_whole_file(std::string_view path) {
+  const std::string native = native_path(path);
+  int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+std::vector<std::string> list_files(std::string_view directory, std::string_view mask,
+                                    bool include_hidden) {
+  std::vector<std::string> names;
+  for (std::string& name : list_entries(directory, false)) {
+    if (!include_hidden && name.front() == '.') continue;
+    if (wildcard_match(mask, name)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+std::vector<std::string> list_directories(std::string_view directory) {
+  return list_entries(directory, true);
+}
+
+bool wildcard_match(std::string_view mask, std::string_view name) {
+  // "*.*" matches every name, as it does on the original platform.
+  if (mask == "*.*") return true;
+  return match_from(mask, name);
+}
+
+}  // namespace torvane::platform
