@@ -1,0 +1,157 @@
+#include "app/covers/cover_download.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace torvane::app {
+namespace {
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return out;
+}
+
+bool is_plain_number(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '-';
+  });
+}
+
+// Letters, digits and the few marks a host name or address literal uses: nothing that
+// could end the Host line or the request line.
+bool is_host_text(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' ||
+           c == '_' || c == ':';
+  });
+}
+
+std::optional<std::uint16_t> parse_port(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+std::optional<HttpTarget> download_target(std::string_view server, long timeout_ms) {
+  server = trim(server);
+  HttpTarget target;
+  target.wait_ms = static_cast<int>(timeout_ms > 0 ? std::min<long>(timeout_ms, INT_MAX) : kDefaultWaitMs);
+  std::string_view host = server.empty() ? kImageHost : server;
+  std::uint16_t port = kImagePort;
+  bool bracketed = false;
+  if (!host.empty() && host.front() == '[') {  // [address]:port
+    std::size_t close = host.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view rest = host.substr(close + 1);
+    if (!rest.empty()) {
+      auto p = rest.front() == ':' ? parse_port(rest.substr(1)) : std::nullopt;
+      if (!p) return std::nullopt;
+      port = *p;
+    }
+    host = host.substr(1, close - 1);
+    bracketed = true;
+  } else if (std::count(host.begin(), host.end(), ':') == 1) {
+    std::size_t colon = host.find(':');
+    auto p = parse_port(host.substr(colon + 1));
+    if (!p) return std::nullopt;
+    port = *p;
+    host = host.substr(0, colon);
+  }
+  if (!is_host_text(host)) return std::nullopt;
+  target.host = std::string(host);
+  target.port = port;
+  target.host_header = bracketed ? "[" + target.host + "]" : target.host;
+  if (port != kImagePort) target.host_header += ":" + std::to_string(port);
+  return target;
+}
+
+std::array<std::string, 4> cover_request_paths(std::string_view isbn10) {
+  const std::string isbn(isbn10);
+  return {"/images/P/" + isbn + ".03.MZZZZZZZ.jpg", "/images/P/" + isbn + ".03.MZZZZZZZ.gif",
+          "/images/P/" + isbn + ".03.TZZZZZZZ.jpg", "/images/P/" + isbn + ".03.TZZZZZZZ.gif"};
+}
+
+bool has_image_signature(std::string_view body) {
+  auto starts = [&](std::string_view prefix) { return body.substr(0, prefix.size()) == prefix; };
+  return starts("\xFF\xD8\xFF") ||                                    // JPEG
+         starts("GIF87a") || starts("GIF89a") ||                      // GIF
+         starts("\x89PNG\r\n\x1A\n") ||                               // PNG
+         (starts("RIFF") && body.size() >= 12 && body.substr(8, 4) == "WEBP");  // WebP
+}
+
+Answer judge_answer(const HttpResponse& response) {
+  if (response.end != ExchangeEnd::complete) return Answer::inconclusive;
+  if (response.status == 404 || response.status == 410) return Answer::no_image;
+  if (response.status < 200 || response.status > 299) return Answer::inconclusive;
+  std::size_t counted = response.body.size();
+  if (counted > 0 && response.body.back() == '\x1A') --counted;
+  if (counted > kCoverThreshold && has_image_signature(response.body)) return Answer::image;
+  return Answer::no_image;
+}
+
+std::string cover_storage_key(std::string_view isbn10, const CoverSteps& steps) {
+  if (!steps.is_isbn10(isbn10)) return upper(isbn10);
+  std::string key = steps.isbn2ean(isbn10);
+  std::erase(key, '-');
+  return upper(key);
+}
+
+CoverFetch server_fetch(HttpTarget target) {
+  return [target = std::move(target)](std::string_view path) { return http_exchange(target, path); };
+}
+
+CoverOutcome GETCOVER(std::string_view isbn10, const CoverFetch& fetch, const CoverSteps& steps) {
+  const std::string isbn = upper(isbn10);
+  // An old-style ISMN passes the ISBN-10 test but is no book number: the server is not
+  // asked and no key is made from it.
+  if (isbn.empty() || isbn.front() == 'M' || !is_plain_number(isbn)) return CoverOutcome::not_found;
+
+  std::optional<std::string> image;
+  bool all_definite = true;
+  for (const std::string& path : cover_request_paths(isbn)) {
+    HttpResponse response = fetch(path);
+    Answer answer = judge_answer(response);
+    if (answer == Answer::image) {
+      image = std::move(response.body);
+      break;
+    }
+    if (answer == Answer::inconclusive) all_definite = false;
+  }
+
+  const std::string key = cover_storage_key(isbn, steps);
+  if (image) {
+    if (!key.empty()) steps.store_cover(key, *image);
+    return CoverOutcome::image;
+  }
+  if (!all_definite) return CoverOutcome::unreachable;
+  if (!key.empty()) steps.store_not_found(key);
+  return CoverOutcome::not_found;
+}
+
+bool UnreachableRun::note(CoverOutcome outcome) {
+  if (outcome != CoverOutcome::unreachable) {
+    in_a_row_ = 0;
+    return false;
+  }
+  if (given_up_ || ++in_a_row_ < limit_) return false;
+  given_up_ = true;
+  return true;
+}
+
+}  // namespace torvane::app
