@@ -32,6 +32,15 @@ std::optional<LocalTime> last_write_time(std::string_view path);
 bool set_last_write_time(std::string_view path, const LocalTime& time);
 std::optional<std::string> read_whole_file(std::string_view path);
 
+// What identifies a file's current content for a cache: it changes when the file is
+// written, replaced or cut. Nothing for a missing file or a directory.
+struct FileStamp {
+  std::uint64_t device = 0, inode = 0, size = 0;
+  std::int64_t modified_ns = 0, changed_ns = 0;
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+std::optional<FileStamp> file_stamp(std::string_view path);
+
 // Names (file-name part only, as they are on disk) of the ordinary, non-hidden files of
 // a directory that match mask ("*" and "?", compared without regard to letter case),
 // sorted by byte order. Hidden files are names beginning with "."; with

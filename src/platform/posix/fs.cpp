@@ -208,6 +208,16 @@ std::optional<std::string> read_whole_file(std::string_view path) {
   return content;
 }
 
+std::optional<FileStamp> file_stamp(std::string_view path) {
+  struct stat st;
+  if (!stat_of(path, st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  auto ns = [](const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  };
+  return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   static_cast<std::uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+}
+
 std::vector<std::string> list_files(std::string_view directory, std::string_view mask,
                                     bool include_hidden) {
   std::vector<std::string> names;
