@@ -67,6 +67,9 @@ class OrderIndex {
   virtual bool insert(std::string_view key, std::uint32_t record) = 0;
   virtual bool remove(std::string_view key, std::uint32_t record) = 0;
 
+  // Writes changed pages and headers to disk, keeping the file open (a table flush).
+  virtual bool flush() { return true; }
+
   // Writes changed pages and headers, releases the file.
   virtual bool close() = 0;
 };
