@@ -2,12 +2,13 @@
 // tests and the demo. It listens on 127.0.0.1 only.
 //
 //   image_server --dir FOLDER [--port N] [--idle SECONDS] [--mode MODE] [--delay MS]
-//                [--watch-stdin]
+//                [--port-file FILE] [--watch-stdin]
 //
 // A GET for /images/P/<ISBN>.03.MZZZZZZZ.jpg or .TZZZZZZZ.jpg is answered with the file
 // <ISBN>.jpg of FOLDER, the two .gif paths with <ISBN>.gif; everything else is 404.
 // The first line written to standard output is the port number (useful with --port 0,
-// the default, which takes a free port). Modes, for tests of the client:
+// the default, which takes a free port); --port-file also writes it to FILE, for a
+// script that starts the server in the background. Modes, for tests of the client:
 //   normal       Content-Length (the default)
 //   chunked      chunked coding, chunks of 500 bytes
 //   close        no length: the body ends when the server closes
@@ -46,6 +47,7 @@ struct Options {
   int idle_seconds = 60;
   std::string mode = "normal";
   int delay_ms = 50;
+  std::string port_file;
   bool watch_stdin = false;
 };
 
@@ -53,7 +55,7 @@ std::atomic<bool> g_stdin_ended{false};
 
 void usage() {
   std::cerr << "usage: image_server --dir FOLDER [--port N] [--idle SECONDS] [--mode MODE] [--delay MS]"
-               " [--watch-stdin]\n";
+               " [--port-file FILE] [--watch-stdin]\n";
 }
 
 std::optional<Options> parse_options(int argc, char** argv) {
@@ -76,6 +78,7 @@ std::optional<Options> parse_options(int argc, char** argv) {
       else if (arg == "--idle") o.idle_seconds = std::stoi(*v);
       else if (arg == "--mode") o.mode = *v;
       else if (arg == "--delay") o.delay_ms = std::stoi(*v);
+      else if (arg == "--port-file") o.port_file = *v;
       else return std::nullopt;
     } catch (const std::exception&) {
       return std::nullopt;
@@ -210,6 +213,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << listener.port() << std::endl;
+  if (!options->port_file.empty()) {
+    // Written under another name and renamed, so a reader never sees half a number.
+    const std::string partial = options->port_file + ".partial";
+    std::ofstream(partial) << listener.port() << "\n";
+    std::rename(partial.c_str(), options->port_file.c_str());
+  }
 
   if (options->watch_stdin) {
     std::thread([] {

@@ -1,0 +1,245 @@
+#include "app/covers/http_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "support/http_test_server.h"
+
+namespace torvane::app {
+namespace {
+
+using State = ResponseParser::State;
+using torvane::testing::HttpTestServer;
+using torvane::testing::ScriptedReply;
+
+struct ParseCase {
+  const char* name;
+  std::string input;
+  bool closed;  // the peer closes after the input
+  State state;
+  int status;
+  std::string body;
+};
+
+const std::string k498(498, 'a');  // with CR LF: a line of exactly 500 bytes
+
+std::vector<ParseCase> parse_cases() {
+  return {
+      {"sized body", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", false, State::complete, 200, "hello"},
+      {"bytes after the length ignored", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nhello", false, State::complete,
+       200, "hel"},
+      {"sized body cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", true, State::body_sized, 200,
+       "hello"},
+      {"empty sized body", "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", false, State::complete, 200, ""},
+      {"names in any case, bare LF", "HTTP/1.1 200 OK\ncontent-LENGTH:   4  \n\nabcd", false, State::complete, 200,
+       "abcd"},
+      {"same length twice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\nab", false,
+       State::complete, 200, "ab"},
+      {"chunked with extension and trailer",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6;name=x\r\n world\r\n0\r\nX-T: 1\r\n\r\n",
+       false, State::complete, 200, "hello world"},
+      {"chunked wins over length, any case",
+       "HTTP/1.1 200 OK\r\nContent-Length: 99\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", false,
+       State::complete, 200, "abc"},
+      {"chunked without last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n", true,
+       State::chunk_size, 200, "abc"},
+      {"chunked without final empty line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n",
+       true, State::trailers, 200, "abc"},
+      {"chunk data longer than its size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcd\r\n0\r\n\r\n",
+       false, State::malformed, 200, "abc"},
+      {"chunk size not hexadecimal", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", false,
+       State::malformed, 200, ""},
+      {"chunk size missing", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n\r\n", false, State::malformed, 200,
+       ""},
+      {"chunk size FFFFFFFFFFFF", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\n", false,
+       State::too_large, 200, ""},
+      {"chunk size beyond 64 bits",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1FFFFFFFFFFFFFFFFFFFFFFFF\r\n", false, State::too_large,
+       200, ""},
+      {"chunk one byte over the limit", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000001\r\n", false,
+       State::too_large, 200, ""},
+      {"close-delimited body", "HTTP/1.1 200 OK\r\nServer: x\r\n\r\nabc", true, State::complete, 200, "abc"},
+      {"close-delimited body still open", "HTTP/1.1 200 OK\r\n\r\nabc", false, State::body_to_close, 200, "abc"},
+      {"404 page", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nnope", false, State::complete, 404, "nope"},
+      {"interim answer first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false,
+       State::complete, 200, "ok"},
+      {"204 has no body", "HTTP/1.1 204 No Content\r\n\r\n", false, State::complete, 204, ""},
+      {"status without reason", "HTTP/1.1 200\r\nContent-Length: 1\r\n\r\nx", false, State::complete, 200, "x"},
+      {"garbage", "garbage\r\n", false, State::malformed, 0, ""},
+      {"binary garbage", std::string("\x00\xFF\x13\n", 4), false, State::malformed, 0, ""},
+      {"four-digit status", "HTTP/1.1 2000 OK\r\n", false, State::malformed, 0, ""},
+      {"status code too small", "HTTP/1.1 099 Odd\r\n", false, State::malformed, 0, ""},
+      {"version without digits", "HTTP/x.1 200 OK\r\n", false, State::malformed, 0, ""},
+      {"other protocol", "ICY 200 OK\r\n", false, State::malformed, 0, ""},
+      {"headers without an end", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", true, State::headers, 200, ""},
+      {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n", false, State::malformed, 200, ""},
+      {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", false, State::malformed, 200, ""},
+      {"two different lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n", false,
+       State::malformed, 200, ""},
+      {"huge length", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999999\r\n\r\n", false,
+       State::too_large, 200, ""},
+      {"length one byte over the limit", "HTTP/1.1 200 OK\r\nContent-Length: 16777217\r\n\r\n", false,
+       State::too_large, 200, ""},
+      {"length at the limit", "HTTP/1.1 200 OK\r\nContent-Length: 16777216\r\n\r\n", false, State::body_sized, 200,
+       ""},
+      {"header line of 500 bytes", "HTTP/1.1 200 OK\r\n" + k498 + "\r\nContent-Length: 1\r\n\r\nx", false,
+       State::complete, 200, "x"},
+      {"header line of 501 bytes", "HTTP/1.1 200 OK\r\n" + k498 + "a\r\n", false, State::malformed, 200, ""},
+      {"header line of 10 KB", "HTTP/1.1 200 OK\r\nX: " + std::string(10240, 'b') + "\r\n\r\n", false,
+       State::malformed, 200, ""},
+      {"endless status line", std::string(600, 'H'), false, State::malformed, 0, ""},
+  };
+}
+
+ResponseParser run(const ParseCase& c, std::size_t piece) {
+  ResponseParser parser;
+  for (std::size_t at = 0; at < c.input.size(); at += piece) parser.feed(std::string_view(c.input).substr(at, piece));
+  if (c.closed) parser.end_of_stream();
+  return parser;
+}
+
+TEST(ResponseParser, CasesWholeAndPieceByPiece) {
+  for (const ParseCase& c : parse_cases()) {
+    for (std::size_t piece : {c.input.size() + 1, std::size_t{1}, std::size_t{7}}) {
+      ResponseParser p = run(c, piece);
+      SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+      EXPECT_EQ(p.state(), c.state);
+      EXPECT_EQ(p.status(), c.status);
+      if (c.state == State::complete) EXPECT_EQ(p.body(), c.body);
+    }
+  }
+}
+
+TEST(ResponseParser, BodyLimitAcrossChunksAndCloseDelimited) {
+  const std::string half(kHttpMaxBody / 2, 'x');
+  ResponseParser chunks;
+  chunks.feed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n800000\r\n");
+  chunks.feed(half);
+  chunks.feed("\r\n800000\r\n");
+  EXPECT_EQ(chunks.state(), State::chunk_data);  // exactly the limit is allowed
+  chunks.feed(half);
+  chunks.feed("\r\n1\r\n");
+  EXPECT_EQ(chunks.state(), State::too_large);
+
+  ResponseParser to_close;
+  to_close.feed("HTTP/1.1 200 OK\r\n\r\n");
+  to_close.feed(half);
+  to_close.feed(half);
+  EXPECT_EQ(to_close.state(), State::body_to_close);
+  to_close.feed("y");
+  EXPECT_EQ(to_close.state(), State::too_large);
+}
+
+TEST(ResponseParser, ReadsNoMoreThanAPieceOrTheRestOfTheBody) {
+  ResponseParser p;
+  EXPECT_EQ(p.wanted(), kHttpPiece);
+  p.feed("HTTP/1.1 200 OK\r\nContent-Length: 1500\r\n\r\n");
+  EXPECT_EQ(p.wanted(), kHttpPiece);
+  p.feed(std::string(1024, 'x'));
+  EXPECT_EQ(p.wanted(), 476u);
+}
+
+TEST(HttpRequest, ExactBytes) {
+  EXPECT_EQ(http_request("img.example:8080", "/images/P/316148410X.03.MZZZZZZZ.jpg"),
+            "GET /images/P/316148410X.03.MZZZZZZZ.jpg HTTP/1.1\r\n"
+            "Host: img.example:8080\r\n"
+            "User-agent: Mozilla/3.0 compatible\r\n"
+            "Connection: close\r\n"
+            "\r\n");
+}
+
+// Exchanges over loopback.
+
+HttpTarget local(std::uint16_t port, int wait_ms = 2000) {
+  HttpTarget t;
+  t.host = "127.0.0.1";
+  t.port = port;
+  t.host_header = "127.0.0.1:" + std::to_string(port);
+  t.wait_ms = wait_ms;
+  return t;
+}
+
+TEST(HttpExchange, CompleteAnswersOfEveryKind) {
+  const std::string image(3000, '\x5A');
+  struct Kind {
+    const char* name;
+    std::string reply;
+  } kinds[] = {{"sized", HttpTestServer::response(200, image)},
+               {"chunked", HttpTestServer::chunked(200, image, 700)},
+               {"close-delimited", HttpTestServer::response(200, image, false)}};
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.name);
+    HttpTestServer server([&](const std::string&) { return ScriptedReply{k.reply}; });
+    HttpResponse r = http_exchange(local(server.port()), "/a/b.jpg");
+    EXPECT_EQ(r.end, ExchangeEnd::complete) << exchange_end_name(r.end);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, image);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0], http_request(local(server.port()).host_header, "/a/b.jpg"));
+  }
+}
+
+TEST(HttpExchange, RefusedConnection) {
+  HttpResponse r = http_exchange(local(HttpTestServer::unused_port()), "/x");
+  EXPECT_EQ(r.end, ExchangeEnd::no_connection);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(HttpExchange, UnresolvableName) {
+  HttpTarget t = local(80);
+  t.host = "no-such-host.invalid";
+  EXPECT_EQ(http_exchange(t, "/x").end, ExchangeEnd::no_connection);
+}
+
+TEST(HttpExchange, TruncatedOrBrokenAnswers) {
+  struct Broken {
+    const char* name;
+    std::string reply;
+    ExchangeEnd end;
+  } cases[] = {
+      {"closed mid-body", "HTTP/1.1 200 OK\r\nContent-Length: 2000\r\n\r\n" + std::string(1200, 'x'),
+       ExchangeEnd::closed_early},
+      {"chunked without last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n400\r\n" +
+                                         std::string(1024, 'x') + "\r\n",
+       ExchangeEnd::closed_early},
+      {"headers without an end", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", ExchangeEnd::closed_early},
+      {"nothing at all", "", ExchangeEnd::closed_early},
+      {"garbage", "<html>hello</html>\r\n\r\n", ExchangeEnd::malformed},
+      {"header overrun", "HTTP/1.1 200 OK\r\nX: " + std::string(10240, 'y') + "\r\n\r\n", ExchangeEnd::malformed},
+      {"huge length", "HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\nabc", ExchangeEnd::too_large},
+  };
+  for (const Broken& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpTestServer server([&](const std::string&) { return ScriptedReply{c.reply}; });
+    HttpResponse r = http_exchange(local(server.port()), "/x");
+    EXPECT_EQ(r.end, c.end) << exchange_end_name(r.end);
+  }
+}
+
+TEST(HttpExchange, WaitsAreBounded) {
+  using namespace std::chrono;
+  // Accepts and never answers: one wait of the time-out.
+  {
+    HttpTestServer server([](const std::string&) { return ScriptedReply{"", {}, {}, true}; });
+    auto start = steady_clock::now();
+    HttpResponse r = http_exchange(local(server.port(), 150), "/x");
+    EXPECT_EQ(r.end, ExchangeEnd::timed_out);
+    EXPECT_LT(steady_clock::now() - start, seconds(3));
+  }
+  // Drips a byte at a time, each well within the wait: the whole exchange is bounded.
+  {
+    std::string reply = HttpTestServer::response(200, std::string(2000, 'z'));
+    HttpTestServer server([&](const std::string&) { return ScriptedReply{reply, {}, milliseconds(20)}; });
+    HttpTarget t = local(server.port(), 500);
+    t.total = milliseconds(300);
+    auto start = steady_clock::now();
+    HttpResponse r = http_exchange(t, "/x");
+    EXPECT_EQ(r.end, ExchangeEnd::timed_out);
+    EXPECT_LT(steady_clock::now() - start, seconds(3));
+  }
+}
+
+}  // namespace
+}  // namespace torvane::app
