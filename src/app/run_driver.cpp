@@ -1,7 +1,270 @@
 #include "app/run_driver.h"
 
-namespace torvane::app {
+#include <cstdio>
+#include <cstring>
 
-int run_program(int, char**) { return 0; }
+#include "app/console.h"
+#include "app/path_helpers.h"
+#include "app/phase.h"
+#include "fileutil/library.h"
+#include "fileutil/tinifile.h"
+#include "platform/console.h"
+#include "platform/failure.h"
+#include "platform/fs.h"
+#include "platform/keyboard.h"
+
+namespace torvane::app {
+namespace {
+
+// ---- The phase table ---------------------------------------------------------------
+// The order is fixed; a row runs when its condition holds and is skipped silently
+// otherwise. Every phase closes what it opened before the next row starts.
+
+enum class When {
+  always,
+  check,                  // `Check` on
+  check_and_install_dir,  // `Check` on and the installation directory known
+  check_and_pool_ini,     // `Check` on and POOL.INI in the medium root
+  cover_dbf,              // `CoverDBF` not empty
+  cover_phase,            // `Cover` on, `CoverDBF` not empty, pool table present
+  cover_to_pool,          // `Cover2Pool` on and POOL.INI in the medium root
+};
+
+struct PhaseRow {
+  const char* name;
+  PhaseFunction run;
+  When when;
+};
+
+constexpr PhaseRow kPhases[] = {
+    {"stale files of the medium root", &no_phase, When::always},
+    {"medium name into the start-up files", &no_phase, When::check},
+    {"titles of the documentation pages", &no_phase, When::check},
+    {"set-up programs of the installation", &no_phase, When::check_and_install_dir},
+    {"pool index repair", &no_phase, When::always},
+    {"pool phase and pool table", &no_phase, When::check_and_pool_ini},
+    {"cover table index repair", &no_phase, When::cover_dbf},
+    {"pool table presence", &no_phase, When::always},
+    {"cover phase", &no_phase, When::cover_phase},
+    {"cover flags of the pool table", &no_phase, When::cover_to_pool},
+};
+
+// Fills the permitted-field table before any output.
+void build_permitted_fields(PermittedFieldTable&) {}
+
+// Registers the CDX and NTX table drivers before the configuration is read.
+void register_table_drivers() {}
+
+bool pool_ini_present(const RunConfig& config) {
+  return platform::file_exists(config.medium_root + "POOL.INI");
+}
+
+bool holds(When when, const PhaseContext& context) {
+  const RunConfig& c = context.config;
+  switch (when) {
+    case When::always: return true;
+    case When::check: return c.check;
+    case When::check_and_install_dir: return c.check && !c.install_dir.empty();
+    case When::check_and_pool_ini: return c.check && pool_ini_present(c);
+    case When::cover_dbf: return !c.cover_dbf.empty();
+    case When::cover_phase: return c.cover && !c.cover_dbf.empty() && context.pool_table_present;
+    case When::cover_to_pool: return c.cover_to_pool && pool_ini_present(c);
+  }
+  return false;
+}
+
+// ---- Texts -------------------------------------------------------------------------
+
+constexpr const char* kTitle = "TORVANE 3.10.800 (8AV1330)";
+constexpr const char* kBanner[] = {
+    kTitle,
+    "f\xFCr LUMO-/DXP-Daten-Datentr\xE4ger",
+    "(c) TORVANE-Entwickler",
+    "Alle Rechte vorbehalten.",
+};
+
+constexpr const char* kUsage =
+    "Aufruf: torvane [--config DATEI]\r\n"
+    "\r\n"
+    "Bereitet einen LUMO-/DXP-Datentr\xE4ger vor dem Mastern vor. Ohne Argumente liest\r\n"
+    "das Programm die INI-Datei neben der Programmdatei.\r\n"
+    "\r\n"
+    "  --config DATEI  diese Konfigurationsdatei lesen\r\n"
+    "  --help          diese Hilfe zeigen\r\n"
+    "  --version       die Version zeigen\r\n";
+
+// Exactly "0" switches a default-on switch off; exactly "1" a default-off one on.
+bool on_unless_zero(std::string_view value) { return value != "0"; }
+bool on_only_if_one(std::string_view value) { return value == "1"; }
+
+// ---- The run -----------------------------------------------------------------------
+
+void print_banner() {
+  XOUT();
+  for (const char* text : kBanner) XOUT(framed_line(text));
+  XOUT();
+  XOUT();
+}
+
+int fatal(std::string_view message) {
+  XOUT(message);
+  XOUT();
+  key_prompt();
+  return 0;
+}
+
+void print_summary(const RunConfig& c) {
+  if (!c.medium_name.empty()) XOUT(summary_line("Datentr\xE4ger-Name", c.medium_name));
+  XOUT(summary_line("Datentr\xE4ger-Pfad", c.medium_root));
+  if (!c.medium_version.empty()) XOUT(summary_line("TAV-Version", c.medium_version));
+  if (!c.install_dir.empty()) XOUT(summary_line("TAV-Verzeichnis", c.install_dir));
+  if (c.check) XOUT(summary_line("Pool-Pr\xFC" "fung", c.pool_filter));
+  XOUT(summary_line("Indexdatei", c.index_extension()));
+  XOUT();
+  if (c.check) XOUT("Beginne mit \xDC" "berp\xFC" "fung...");
+}
+
+std::string first_line_of_file(const std::string& path) {
+  return first_line_of(platform::read_whole_file(path).value_or(""));
+}
+
+int run(const std::string& config_file) {
+  PermittedFieldTable permitted_fields{};
+  build_permitted_fields(permitted_fields);
+  platform::set_failure_log([](const std::string& line) { append_run_log(line); });
+  delete_run_log();
+  print_banner();
+
+  register_table_drivers();
+  RunConfig config = read_config(config_file);
+
+  if (config.medium_root.empty()) return fatal("Error: ORVA Media-CD kann nicht gefunden werden.");
+  if (config.check && config.medium_name.empty()) {
+    return fatal("Error: Kein Datentr\xE4ger-Name in " + config.config_file + ".");
+  }
+  if (config.check && config.dxp_data && !pool_ini_present(config)) {
+    return fatal("Error: POOL.INI der LUMO-/DXP-Daten-DVD ist nicht in " + config.medium_root +
+                 " vorhanden.");
+  }
+  config.medium_version = first_line_of_file(config.medium_root + "VERSION.TXT");
+  config.install_dir = first_line_of_file(config.medium_root + "VERINST.TXT");
+  print_summary(config);
+
+  PhaseContext context{config, permitted_fields};
+  for (const PhaseRow& row : kPhases) {
+    if (holds(row.when, context)) row.run(context);
+  }
+
+  XOUT();
+  XOUT("=> Fertig!");
+  XOUT();
+  XOUT();
+  key_prompt();
+  return 0;
+}
+
+void print(std::string_view text) { platform::console_write(text); }
+
+}  // namespace
+
+// ---- Pieces ------------------------------------------------------------------------
+
+std::string framed_line(std::string_view text) {
+  constexpr std::size_t kWidth = 55;
+  const std::size_t before = text.size() < kWidth ? (kWidth - text.size()) / 2 : 0;
+  const std::size_t after = text.size() < kWidth ? kWidth - text.size() - before : 0;
+  return "***" + std::string(before, ' ') + std::string(text) + std::string(after, ' ') + "***";
+}
+
+std::string summary_line(std::string_view label, std::string_view value) {
+  std::string line(label);
+  if (line.size() < 35) line.append(35 - line.size(), '.');
+  line += ": ";
+  line += fileutil::trim(value);
+  return line;
+}
+
+std::string config_file_for(std::string_view executable) {
+  return fileutil::I_FILENOEXT(executable) + ".INI";
+}
+
+std::string medium_root_from(std::string_view pfad) {
+  pfad = fileutil::trim(pfad);
+  if (pfad.empty()) return "";
+  if (pfad.size() == 1) return std::string(pfad) + ":\\";
+  if (pfad.back() == '\\' || pfad.back() == '/') return std::string(pfad);
+  return std::string(pfad) + "\\";
+}
+
+std::string first_line_of(std::string_view content) {
+  constexpr std::size_t kColumns = 79;
+  std::string_view line = content.substr(0, content.find_first_of("\r\n"));
+  if (line.size() > kColumns) {
+    std::string_view piece = line.substr(0, kColumns);
+    // A word that would run past the last column moves to the next piece.
+    const std::size_t blank = piece.rfind(' ');
+    if (line[kColumns] != ' ' && blank != std::string_view::npos) piece = piece.substr(0, blank);
+    line = piece;
+  }
+  return std::string(fileutil::trim(line));
+}
+
+RunConfig read_config(const std::string& config_file) {
+  const fileutil::TIni ini(config_file);
+  auto text = [&](const char* section, const char* key, const char* fallback) {
+    return std::string(fileutil::trim(ini.Get(section, key, fallback).text()));
+  };
+  RunConfig c;
+  c.config_file = config_file;
+  c.medium_root = medium_root_from(text("DVD", "Pfad", ""));
+  c.medium_name = text("DVD", "Name", "");
+  c.dxp_data = on_unless_zero(text("DVD", "DXPData", "1"));
+  c.check = on_unless_zero(text("DVD", "Check", "1"));
+  c.exclusive = on_unless_zero(text("DVD", "Exklusive", "1"));
+  c.index_mode = on_unless_zero(text("DVD", "UseCDX", "1")) ? storage::Variant::cdx : storage::Variant::ntx;
+  c.mab_filter_mode = text("MAB", "Filter", "1");
+  c.pool_filter = text("MAB", "PoolFilter", "");
+  c.field_exclusions = text("MAB", "MAB-Filter", "");
+  c.cover = on_only_if_one(text("Download", "Cover", "0"));
+  c.cover_to_pool = on_only_if_one(text("Download", "Cover2Pool", "0"));
+  c.cover_dbf = text("Download", "CoverDBF", "");
+  c.cover_import_dbf = text("Download", "CoverImportDBF", "");
+  c.internet = on_only_if_one(text("Download", "Internet", "0"));
+  c.start_isbn = text("Download", "Start", "");
+  c.stop_percent = fileutil::number_from_text(text("Download", "Stop", "")).whole_number();
+  c.download_server = text("Download", "Server", "");
+  const long timeout = fileutil::number_from_text(text("Download", "Timeout", "20000")).whole_number();
+  c.download_timeout_ms = timeout > 0 ? timeout : 20000;
+  return c;
+}
+
+int run_program(int argc, char** argv) {
+  std::string config_file;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      print(kUsage);
+      return 0;
+    }
+    if (arg == "--version") {
+      print(std::string(kTitle) + "\r\n");
+      return 0;
+    }
+    if (arg == "--config" && i + 1 < argc) {
+      config_file = argv[++i];
+    } else if (arg.substr(0, 9) == "--config=") {
+      config_file = std::string(arg.substr(9));
+    } else {
+      std::fprintf(stderr, "torvane: unbekanntes Argument: %s (--help zeigt die Aufrufform)\n", argv[i]);
+      return 2;
+    }
+  }
+  if (config_file.empty()) config_file = config_file_for(fileutil::I_EXENAME());
+  platform::keyboard_start();
+  const int status = run(config_file);
+  print("\r\n");  // the shell's prompt on a line of its own
+  platform::keyboard_restore();
+  return status;
+}
 
 }  // namespace torvane::app

@@ -330,7 +330,12 @@ bool I_DELDIR(std::string_view directory, std::string_view mask, bool force) {
 }
 
 void I_FILETRANS(std::string_view path, const Value& value, bool erase_first) {
-  const std::string name = lower(path);
+  // Lower-cased as the platform's name normalisation does it (ASCII letters only), so
+  // that native folder names in UTF-8 reach the file system intact.
+  std::string name(path);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+  }
   if (erase_first) platform::delete_file(name);
   const std::string text = I_VALTOCHAR(value);
   platform::File file = platform::File::open(name, platform::Access::read_write,

@@ -1,0 +1,33 @@
+#pragma once
+// What the run driver hands each phase: the configuration of the run, the
+// permitted-field table of the MAB field filter, and the flags that pass between
+// phases. A phase reports through XOUT and returns nothing the driver tests.
+
+#include <array>
+#include <string>
+
+#include "app/run_config.h"
+
+namespace torvane::app {
+
+// For each MAB2 field number 1..999 (index 0 unused), the permitted indicator
+// characters (" " stands for the blank indicator). Built once before any output.
+using PermittedFieldTable = std::array<std::string, 1000>;
+
+struct PhaseContext {
+  const RunConfig& config;
+  const PermittedFieldTable& permitted_fields;
+  // Raised when a pool's ISBN position table or index was rebuilt in this run: the
+  // pool table must then be rebuilt.
+  bool changed = false;
+  // Set by the pool table presence check; a missing pool table switches the cover
+  // phase off.
+  bool pool_table_present = false;
+};
+
+using PhaseFunction = void (*)(PhaseContext&);
+
+// A row whose phase is not there yet: does nothing and says nothing.
+inline void no_phase(PhaseContext&) {}
+
+}  // namespace torvane::app
