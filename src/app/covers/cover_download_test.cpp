@@ -126,6 +126,7 @@ TEST(CoverStorageKey, IsbnKeyFormOrTheTextItself) {
 
 // A fetch that answers from a list, one answer per request, and records the paths.
 struct ScriptedFetch {
+  explicit ScriptedFetch(std::vector<HttpResponse> list = {}) : answers(std::move(list)) {}
   std::vector<HttpResponse> answers;
   std::vector<std::string> paths;
   CoverFetch fetch() {

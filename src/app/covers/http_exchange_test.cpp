@@ -107,7 +107,9 @@ TEST(ResponseParser, CasesWholeAndPieceByPiece) {
       SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
       EXPECT_EQ(p.state(), c.state);
       EXPECT_EQ(p.status(), c.status);
-      if (c.state == State::complete) EXPECT_EQ(p.body(), c.body);
+      if (c.state == State::complete) {
+        EXPECT_EQ(p.body(), c.body);
+      }
     }
   }
 }
