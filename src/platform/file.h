@@ -74,6 +74,7 @@ class File {
   explicit File(int fd) : fd_(fd) {}
   int fd_ = -1;
   int os_error_ = 0;
+  bool read_only_ = false;  // opened for reading: writes and cuts are refused
 };
 
 }  // namespace torvane::platform

@@ -47,13 +47,17 @@ bool ofd_lock(int fd, short type, std::uint64_t first, std::uint64_t length, boo
 
 }  // namespace
 
-File::File(File&& other) noexcept : fd_(other.fd_), os_error_(other.os_error_) { other.fd_ = -1; }
+File::File(File&& other) noexcept
+    : fd_(other.fd_), os_error_(other.os_error_), read_only_(other.read_only_) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = other.fd_;
     os_error_ = other.os_error_;
+    read_only_ = other.read_only_;
     other.fd_ = -1;
   }
   return *this;
@@ -66,9 +70,10 @@ File File::open(std::string_view path, Access access, Share share, Disposition d
   int flags = O_CLOEXEC;
   if (disposition == Disposition::create_always) flags |= O_CREAT | O_TRUNC;
   if (disposition == Disposition::open_or_create) flags |= O_CREAT;
-  // A share lock of the exclusive kind needs a descriptor open for writing, so even a
-  // read access asks for read and write first and falls back to read only.
-  bool want_write_fd = access == Access::read_write || share == Share::exclusive;
+  // An exclusive lock (the share lock of an exclusive open, a record lock) needs a
+  // descriptor open for writing, so a read access with a share mode asks for read and
+  // write first and falls back to read only; writes through it are still refused.
+  bool want_write_fd = access == Access::read_write || share != Share::compatibility;
   int fd = ::open(native.c_str(), flags | (want_write_fd ? O_RDWR : O_RDONLY), 0666);
   if (fd < 0 && access == Access::read && want_write_fd && (errno == EACCES || errno == EROFS)) {
     want_write_fd = false;
@@ -94,6 +99,7 @@ File File::open(std::string_view path, Access access, Share share, Disposition d
     }
   }
   file.fd_ = fd;
+  file.read_only_ = access == Access::read;
   return file;
 }
 
@@ -127,6 +133,10 @@ std::int64_t File::read_at(std::uint64_t offset, std::span<std::uint8_t> out) {
 }
 
 std::int64_t File::write_at(std::uint64_t offset, std::span<const std::uint8_t> in) {
+  if (read_only_) {
+    os_error_ = kOsAccessDenied;
+    return -1;
+  }
   std::size_t done = 0;
   while (done < in.size()) {
     ssize_t n = ::pwrite(fd_, in.data() + done, in.size() - done, static_cast<off_t>(offset + done));
@@ -150,6 +160,10 @@ std::int64_t File::size() {
 }
 
 bool File::truncate(std::uint64_t length) {
+  if (read_only_) {
+    os_error_ = kOsAccessDenied;
+    return false;
+  }
   if (::ftruncate(fd_, static_cast<off_t>(length)) == 0) return true;
   os_error_ = windows_code(errno);
   return false;

@@ -1,0 +1,59 @@
+#include "platform/path.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace torvane::platform {
+namespace {
+
+TEST(TranslatePath, DrivesSeparatorsAndNormalisation) {
+  EXPECT_EQ(translate_path("E:\\DVD\\"), "/mnt/e/dvd/");
+  EXPECT_EQ(translate_path("D:\\DVD\\POOL\\A.MAB"), "/mnt/d/dvd/pool/a.mab");
+  EXPECT_EQ(translate_path("E:\\"), "/mnt/e/");
+  EXPECT_EQ(translate_path("E:"), "/mnt/e/");       // a drive alone is its root
+  EXPECT_EQ(translate_path("e:dvd"), "/mnt/e/dvd");
+  EXPECT_EQ(translate_path("  C:\\Tools\\X.INI  "), "/mnt/c/tools/x.ini");
+  EXPECT_EQ(translate_path("/Home/Alice/DVD/"), "/home/alice/dvd/");
+  EXPECT_EQ(translate_path("pool\\A.DBF"), "pool/a.dbf");
+  EXPECT_EQ(translate_path(""), "");
+}
+
+class NativePath : public ::testing::Test {
+ protected:
+  testing::TempDir dir{"path."};
+};
+
+TEST_F(NativePath, FindsNamesWrittenInAnyCase) {
+  dir.write("DVD/POOL.INI", "x");
+  dir.write("DVD/Bin/MediaCD.gid", "x");
+  EXPECT_EQ(native_path(dir.path() + "\\dvd\\pool.ini"), dir.path("DVD/POOL.INI"));
+  EXPECT_EQ(native_path(dir.path() + "/DVD/BIN/MEDIACD.GID"), dir.path("DVD/Bin/MediaCD.gid"));
+}
+
+TEST_F(NativePath, ExactNameWinsOverFoldedOnes) {
+  dir.write("a.txt", "lower");
+  dir.write("A.TXT", "upper");
+  EXPECT_EQ(native_path(dir.path() + "/A.TXT"), dir.path("a.txt"));  // normalised first
+}
+
+TEST_F(NativePath, FirstInByteOrderAmongSeveralFoldedMatches) {
+  dir.write("Pool.Ini", "1");
+  dir.write("POOL.INI", "2");
+  dir.write("pOOL.INI", "3");
+  // "POOL.INI" < "Pool.Ini" < "pOOL.INI" in byte order; "pool.ini" itself is missing.
+  EXPECT_EQ(native_path(dir.path() + "/pool.ini"), dir.path("POOL.INI"));
+}
+
+TEST_F(NativePath, MissingNamesComeOutLowerCase) {
+  dir.make_dir("Data");
+  EXPECT_EQ(native_path(dir.path() + "/DATA/NEW/File.DBF"), dir.path("Data/new/file.dbf"));
+}
+
+TEST_F(NativePath, RelativePathsResolveAgainstTheCurrentFolder) {
+  EXPECT_EQ(native_path("."), ".");
+  EXPECT_EQ(native_path("no-such-thing\\X.LOG"), "no-such-thing/x.log");
+}
+
+}  // namespace
+}  // namespace torvane::platform
