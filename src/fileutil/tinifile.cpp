@@ -1,10 +1,12 @@
 #include "fileutil/tinifile.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/fs.h"
 
 namespace torvane::fileutil {
@@ -83,6 +85,9 @@ struct CacheEntry {
 };
 
 constexpr std::size_t kCacheLimit = 64;
+// A file written this recently may be written again within the file system's time
+// stamp granularity without its stamp changing: it is read anew at every lookup.
+constexpr std::int64_t kSettledNs = 2'000'000'000;
 
 std::map<std::string, CacheEntry>& cache() {
   static std::map<std::string, CacheEntry> entries;
@@ -103,6 +108,11 @@ std::shared_ptr<const ParsedIni> load(std::string_view file) {
   const std::optional<std::string> content = platform::read_whole_file(file);
   if (!content) return empty;
   auto parsed = std::make_shared<const ParsedIni>(parse(*content));
+  const std::int64_t newest = std::max(stamp->modified_ns, stamp->changed_ns);
+  if (platform::wall_clock_nanoseconds() - newest < kSettledNs) {
+    entries.erase(key);
+    return parsed;
+  }
   if (entries.size() >= kCacheLimit) entries.clear();
   entries[key] = CacheEntry{*stamp, parsed};
   return parsed;

@@ -18,4 +18,10 @@ std::uint64_t steady_milliseconds() {
   return static_cast<std::uint64_t>(t.tv_sec) * 1000 + static_cast<std::uint64_t>(t.tv_nsec) / 1'000'000;
 }
 
+std::int64_t wall_clock_nanoseconds() {
+  struct timespec t {};
+  ::clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
 }  // namespace torvane::platform
