@@ -76,15 +76,17 @@ bool digits_with_check_character(std::string_view text) {
 std::string ean_with_hyphens(std::string_view isbn10, ElementLengths lengths) {
   std::array<char, 12> key{'9', '7', '8'};
   std::copy_n(isbn10.begin(), 9, key.begin() + 3);
-  std::string out;
-  out.reserve(17);
-  out.append("978-");
-  out.append(isbn10.substr(0, lengths.group)).push_back('-');
-  out.append(isbn10.substr(lengths.group, lengths.registrant)).push_back('-');
+  std::array<char, 17> out{'9', '7', '8', '-'};
+  char* end = out.begin() + 4;
   std::size_t publication = lengths.group + lengths.registrant;
-  out.append(isbn10.substr(publication, 9 - publication)).push_back('-');
-  out.push_back(static_cast<char>('0' + ean_check_digit({key.data(), key.size()})));
-  return out;
+  end = std::copy_n(isbn10.begin(), lengths.group, end);
+  *end++ = '-';
+  end = std::copy_n(isbn10.begin() + lengths.group, lengths.registrant, end);
+  *end++ = '-';
+  end = std::copy_n(isbn10.begin() + publication, 9 - publication, end);
+  *end++ = '-';
+  *end = static_cast<char>('0' + ean_check_digit({key.data(), key.size()}));
+  return std::string(out.data(), out.size());
 }
 
 }  // namespace

@@ -185,8 +185,11 @@ bool all_digits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), is_digit);
 }
 
-// Registrants have at most 7 digits; 9 still fit the 32-bit values.
+// Registrants have at most 7 digits and groups 5; longer ones are not read.
 constexpr std::size_t kMaxRegistrantLength = 9;
+constexpr std::size_t kMaxGroupLength = 15;
+constexpr std::array<std::uint64_t, kMaxRegistrantLength + 1> kPowersOfTen = {
+    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
 std::uint32_t digits_value(std::string_view digits) {
   std::uint32_t value = 0;
@@ -229,6 +232,11 @@ RangeTable::RangeTable(std::span<const std::string_view> rows) {
   for (std::string_view text : rows) {
     rows_.push_back(parse_row(text));
     const Row& row = rows_.back();
+    Range& range = ranges_.emplace_back();
+    if (row.has_range && row.group.size() <= kMaxGroupLength) {
+      range = Range{row.low_value, row.high_value, static_cast<std::uint8_t>(row.group.size()),
+                    static_cast<std::uint8_t>(row.low.size())};
+    }
     auto index = static_cast<std::uint32_t>(rows_.size() - 1);
     if (row.group.empty()) continue;
     if (!groups_.empty() && groups_.back().text == row.group &&
@@ -238,8 +246,9 @@ RangeTable::RangeTable(std::span<const std::string_view> rows) {
     }
     groups_.push_back(Group{row.group, index, 1});
     next_same_.push_back(-1);
-    // A group that is not all digits can never begin a number: it stays out of the tree.
-    if (!all_digits(row.group)) continue;
+    // A group that is not all digits (or too long) never begins a number: it stays out
+    // of the tree.
+    if (!all_digits(row.group) || row.group.size() > kMaxGroupLength) continue;
     std::int32_t node = 0;
     for (char c : row.group) {
       std::int32_t& next = nodes_[node].child[detail::digit_of(c)];
@@ -248,6 +257,7 @@ RangeTable::RangeTable(std::span<const std::string_view> rows) {
         nodes_.push_back(Node{});
         nodes_.back().child.fill(-1);
         nodes_.back().parent = node;
+        nodes_.back().depth = nodes_[node].depth + 1;
       }
       node = nodes_[node].child[detail::digit_of(c)];
     }
@@ -256,6 +266,16 @@ RangeTable::RangeTable(std::span<const std::string_view> rows) {
     while (*link >= 0) link = &next_same_[*link];
     *link = entry;
     max_group_length_ = std::max(max_group_length_, row.group.size());
+  }
+  node_of_three_.resize(1000);
+  for (int digits = 0; digits < 1000; ++digits) {
+    std::int32_t node = 0;
+    for (int step = 0, divisor = 100; step < 3; ++step, divisor /= 10) {
+      std::int32_t next = nodes_[node].child[digits / divisor % 10];
+      if (next < 0) break;
+      node = next;
+    }
+    node_of_three_[digits] = node;
   }
   // Parents are created before their children, so one pass in node order collects the
   // groups along every path. Entries are numbered in table order: sorted entries put
@@ -269,11 +289,26 @@ RangeTable::RangeTable(std::span<const std::string_view> rows) {
 }
 
 std::optional<ElementLengths> RangeTable::find(std::string_view number) const {
+  // prefix[k] is the value of the number's first k digits (modulo 2^64, which still
+  // gives every registrant exactly: it has at most 9 digits).
+  std::array<std::uint64_t, kMaxGroupLength + kMaxRegistrantLength + 1> prefix;  // [0, digits]
+  prefix[0] = 0;
+  std::size_t digits = 0;
+  while (digits + 1 < prefix.size() && digits < number.size() && is_digit(number[digits])) {
+    prefix[digits + 1] = prefix[digits] * 10 + static_cast<std::uint64_t>(detail::digit_of(number[digits]));
+    ++digits;
+  }
+
   // The deepest node of the tree the number's leading digits reach holds every group
   // the number begins with, in table order.
   std::int32_t node = 0;
-  for (std::size_t i = 0; i < max_group_length_ && i < number.size(); ++i) {
-    if (!is_digit(number[i])) break;
+  std::size_t i = 0;
+  if (digits >= 3) {
+    node = node_of_three_[prefix[3]];
+    // A walk that ended before the third digit ends there.
+    i = nodes_[node].depth == 3 ? 3 : max_group_length_;
+  }
+  for (; i < max_group_length_ && i < digits; ++i) {
     std::int32_t next = nodes_[node].child[detail::digit_of(number[i])];
     if (next < 0) break;
     node = next;
@@ -281,15 +316,13 @@ std::optional<ElementLengths> RangeTable::find(std::string_view number) const {
   for (std::int32_t g : nodes_[node].path_groups) {
     const Group& group = groups_[g];
     for (std::uint32_t r = group.first_row; r < group.first_row + group.row_count; ++r) {
-      const Row& row = rows_[r];
-      if (!row.has_range) continue;
-      std::size_t lg = row.group.size();
-      std::size_t lr = row.low.size();
-      if (lg + lr + 2 > number.size()) continue;
-      std::string_view registrant = number.substr(lg, lr);
-      if (!all_digits(registrant)) continue;
-      std::uint32_t value = digits_value(registrant);
-      if (row.low_value <= value && value <= row.high_value) return ElementLengths{lg, lr};
+      const Range& range = ranges_[r];
+      std::size_t lg = range.group_length;
+      std::size_t lr = range.registrant_length;
+      std::size_t end = lg + lr;
+      if (lr == 0 || end > digits || end + 2 > number.size()) continue;
+      std::uint64_t value = prefix[end] - prefix[lg] * kPowersOfTen[lr];
+      if (range.low <= value && value <= range.high) return ElementLengths{lg, lr};
     }
   }
   return std::nullopt;

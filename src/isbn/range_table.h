@@ -71,14 +71,27 @@ class RangeTable {
   struct Node {
     std::array<std::int32_t, 10> child;
     std::int32_t parent = 0;
+    std::int32_t depth = 0;
     std::int32_t group = -1;
     std::vector<std::int32_t> path_groups;
   };
 
+  // What a lookup reads of each row, packed; a registrant length of 0: no range.
+  struct Range {
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    std::uint8_t group_length = 0;
+    std::uint8_t registrant_length = 0;
+  };
+
   std::vector<Row> rows_;
+  std::vector<Range> ranges_;  // one per row
   std::vector<Group> groups_;
   std::vector<std::int32_t> next_same_;
   std::vector<Node> nodes_;
+  // The node that the first three digits reach, for each of them: the walk's first
+  // three steps in one look-up.
+  std::vector<std::int32_t> node_of_three_;
   std::size_t max_group_length_ = 0;
 };
 
