@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/console.h"
+#include "app/medium_cleanup.h"
 #include "app/path_helpers.h"
 #include "app/phase.h"
 #include "fileutil/library.h"
@@ -37,10 +38,10 @@ struct PhaseRow {
 };
 
 constexpr PhaseRow kPhases[] = {
-    {"stale files of the medium root", &no_phase, When::always},
-    {"medium name into the start-up files", &no_phase, When::check},
-    {"titles of the documentation pages", &no_phase, When::check},
-    {"set-up programs of the installation", &no_phase, When::check_and_install_dir},
+    {"stale files of the medium root", &delete_stale_files, When::always},
+    {"medium name into the start-up files", &stamp_startup_titles, When::check},
+    {"titles of the documentation pages", &stamp_documentation_titles, When::check},
+    {"set-up programs of the installation", &check_setup_programs, When::check_and_install_dir},
     {"pool index repair", &no_phase, When::always},
     {"pool phase and pool table", &no_phase, When::check_and_pool_ini},
     {"cover table index repair", &no_phase, When::cover_dbf},
