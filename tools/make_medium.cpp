@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <optional>
 #include <set>
@@ -381,11 +382,13 @@ class PoolWriter {
       : options_(options), pool_(pool), rng_(options.seed * 1000003u + static_cast<std::uint64_t>(pool)),
         file_(file), covers_(covers), manifest_(manifest) {
     buffer_.reserve(kFlushAt + 64 * 1024);
+    writing_.reserve(kFlushAt + 64 * 1024);
   }
 
   Counts write(std::uint64_t records, std::uint64_t bytes) {
     while (bytes > 0 ? counts_.bytes + buffer_.size() < bytes : counts_.records < records) record();
     flush();
+    if (pending_.valid()) pending_.get();
     return counts_;
   }
 
@@ -447,7 +450,8 @@ class PoolWriter {
   // makes that number's key the record's key (a later one replaces an earlier one).
   void number(Kind kind) {
     ++counts_.numbers[kind];
-    // Draws its word before the field's pieces are put together.
+    // The only random draw among a field's pieces, so the order of draws (and with it
+    // every byte) does not depend on the order in which a compiler evaluates arguments.
     const auto binding = [&] { return std::string(" ") + std::string(rng_.pick(kBindings)); };
     switch (kind) {
       case isbn10_hyphenated:
@@ -617,10 +621,13 @@ class PoolWriter {
     }
   }
 
+  // The full buffer is written by a second thread while the next one fills.
   void flush() {
-    file_.write(buffer_);
+    if (pending_.valid()) pending_.get();
     counts_.bytes += buffer_.size();
+    buffer_.swap(writing_);
     buffer_.clear();
+    pending_ = std::async(std::launch::async, [this] { file_.write(writing_); });
   }
 
   const Options& options_;
@@ -629,7 +636,8 @@ class PoolWriter {
   OutFile& file_;
   CoverSample& covers_;
   OutFile* manifest_;
-  std::string buffer_;
+  std::string buffer_, writing_;
+  std::future<void> pending_;
   Counts counts_;
   std::uint64_t serial_ = 1;
   std::string label_, key_;
