@@ -32,6 +32,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "storage/storage_error.h"
@@ -76,6 +77,12 @@ struct OpenOptions {
   std::string alias;               // file name without directory and extension, upper case, when empty
   std::optional<bool> shared;      // !table_settings().exclusive when empty
   bool read_only = false;
+
+  // OpenOptions().with_variant(Variant::cdx).with_alias("IMP").with_read_only()
+  OpenOptions& with_variant(Variant v) { variant = v; return *this; }
+  OpenOptions& with_alias(std::string a) { alias = std::move(a); return *this; }
+  OpenOptions& with_shared(bool s) { shared = s; return *this; }
+  OpenOptions& with_read_only(bool r = true) { read_only = r; return *this; }
 };
 
 class DbfTable {
@@ -135,6 +142,7 @@ class DbfTable {
   bool assign_memo(std::string_view field, std::string_view bytes);  // 'M' fields
   bool delete_record();                // deletion flag "*"
   bool lock_record();                  // one attempt; always true when exclusive
+  bool lock_file();                    // the whole-file lock, one attempt; true when exclusive
   bool unlock();                       // writes the pending record, releases every lock
   bool flush();                        // pending record, header, index and memo to disk
 
@@ -155,9 +163,18 @@ class DbfTable {
   // Keys held by the controlling order, hidden ones included (consistency checks).
   std::uint64_t order_key_total();
 
+  struct State;  // the handle's inside (dbf_table_state.h)
+
  private:
-  struct State;
   explicit DbfTable(std::unique_ptr<State> state);
+  bool open_memo_and_index();
+  bool may_change();
+  const Field* field_for_change(std::string_view name, char type);
+  bool order_top();
+  bool order_next();
+  bool settle(std::optional<std::uint32_t> record);
+  void sync_order();
+  const std::vector<std::pair<std::string, std::uint32_t>>& hidden_keys();
   std::unique_ptr<State> s_;
   friend class Workspace;
 };

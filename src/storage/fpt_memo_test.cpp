@@ -1,0 +1,221 @@
+#include "storage/fpt_memo.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/failure.h"
+#include "storage/dbf_table.h"
+
+namespace torvane::storage {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct MemoTest : ::testing::Test {
+  std::string dir;
+  std::vector<std::string> failures;
+  platform::FailureHandler previous;
+
+  void SetUp() override {
+    char pattern[] = "/tmp/fpttest-XXXXXX";
+    dir = mkdtemp(pattern);
+    previous = platform::set_failure_handler([this](const platform::Failure& f) {
+      failures.push_back(f.message);
+      return platform::FailureChoice::fail;
+    });
+    set_table_settings({});
+  }
+  void TearDown() override {
+    platform::set_failure_handler(previous);
+    std::system(("rm -rf '" + dir + "'").c_str());
+  }
+  std::string file(const std::string& name) const { return dir + "/" + name; }
+  Bytes bytes(const std::string& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+  void put(const std::string& name, const Bytes& b) const {
+    std::ofstream(file(name), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  }
+  std::unique_ptr<FptMemo> fresh(const std::string& name = "m.fpt") {
+    EXPECT_TRUE(FptMemo::create(file(name), Variant::cdx));
+    return FptMemo::open(file(name), Variant::cdx, false, false);
+  }
+  static std::uint32_t be32(const Bytes& b, std::size_t at) {
+    return std::uint32_t{b[at]} << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+  }
+};
+
+TEST_F(MemoTest, FreshFileHeader) {
+  ASSERT_TRUE(FptMemo::create(file("m.fpt"), Variant::cdx));
+  const Bytes b = bytes("m.fpt");
+  ASSERT_EQ(b.size(), 1024u);
+  EXPECT_EQ(Bytes(b.begin(), b.begin() + 8), (Bytes{0, 0, 0, 0x10, 0, 0, 0, 0x40}));
+  EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), std::string("Kestrel\0", 8));
+  EXPECT_EQ(std::string(b.begin() + 512, b.begin() + 523), std::string("FlexFile3\x03\0", 11));
+  std::size_t nonzero = 0;
+  for (std::size_t i = 16; i < 1024; ++i) nonzero += b[i] != 0 && (i < 512 || i >= 522);
+  EXPECT_EQ(nonzero, 0u);
+}
+
+TEST_F(MemoTest, ImageOfAThousandBytesInACoverTable) {
+  const std::vector<FieldSpec> schema{{"ISBN", 'C', 13, 0}, {"COVER", 'M', 10, 0}};
+  ASSERT_TRUE(DbfTable::create(file("cover.dbf"), schema, Variant::cdx));
+  std::string image(1000, '\0');
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
+  {
+    auto t = DbfTable::open(file("cover.dbf"), OpenOptions().with_shared(false));
+    ASSERT_TRUE(t && t->has_memo_file());
+    ASSERT_TRUE(t->append());
+    ASSERT_TRUE(t->assign("ISBN", "9783000000001"));
+    ASSERT_TRUE(t->assign_memo("COVER", image));
+    EXPECT_EQ(t->text("COVER"), "        16");
+  }
+  const Bytes m = bytes("cover.fpt");
+  ASSERT_EQ(m.size(), 2048u);
+  EXPECT_EQ(be32(m, 0), 32u);  // next free block
+  EXPECT_EQ(Bytes(m.begin() + 1024, m.begin() + 1032), (Bytes{0, 0, 0, 1, 0, 0, 0x03, 0xE8}));
+  EXPECT_EQ(std::string(m.begin() + 1032, m.begin() + 2032), image);
+  EXPECT_EQ(Bytes(m.begin() + 2032, m.begin() + 2047), Bytes(15, 0));
+  EXPECT_EQ(m[2047], 0xAF);
+  const Bytes d = bytes("cover.dbf");
+  EXPECT_EQ(std::string(d.begin() + 98 + 14, d.begin() + 98 + 24), "        16");
+
+  auto t = DbfTable::open(file("cover.dbf"), OpenOptions().with_read_only(true));
+  EXPECT_EQ(t->memo("COVER"), image);
+}
+
+TEST_F(MemoTest, ValueFillingItsBlockHasNoEndByte) {
+  auto memo = fresh();
+  EXPECT_EQ(memo->write(0, std::string(56, 'x')), 16u);
+  EXPECT_EQ(memo->write(0, std::string(57, 'y')), 17u);
+  memo->close();
+  const Bytes b = bytes("m.fpt");
+  ASSERT_EQ(b.size(), 1024u + 3 * 64);
+  EXPECT_EQ(b[1024 + 63], 'x');
+  EXPECT_EQ(b[1024 + 64 + 127], 0xAF);
+  EXPECT_EQ(be32(b, 0), 19u);
+}
+
+TEST_F(MemoTest, BlankReferenceNeverTouchesTheMemoFile) {
+  const std::vector<FieldSpec> schema{{"ISBN", 'C', 13, 0}, {"COVER", 'M', 10, 0}};
+  ASSERT_TRUE(DbfTable::create(file("c.dbf"), schema, Variant::cdx));
+  {
+    auto t = DbfTable::open(file("c.dbf"));
+    t->append();
+    t->assign_memo("COVER", "data");
+    t->append();
+  }
+  auto t = DbfTable::open(file("c.dbf"));
+  ASSERT_TRUE(truncate(file("c.fpt").c_str(), 0) == 0);  // the memo file is gone underneath
+  t->go_to(2);
+  EXPECT_EQ(t->memo("COVER"), "");
+  EXPECT_TRUE(failures.empty());
+  t->go_to(1);
+  EXPECT_EQ(t->memo("COVER"), std::nullopt);  // a real reference now fails clearly
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0], "Error DBFCDX/1010  Read error: " + file("c.fpt"));
+}
+
+TEST_F(MemoTest, ReleasedBlocksAreReusedAcrossOpens) {
+  auto memo = fresh();
+  const auto a = memo->write(0, std::string(1000, 'a'));  // blocks 16..31
+  const auto b = memo->write(0, std::string(100, 'b'));   // blocks 32..33
+  ASSERT_EQ(a, 16u);
+  ASSERT_EQ(b, 32u);
+  EXPECT_EQ(memo->write(*a, std::string(200, 'c')), 16u);  // smallest fitting free area
+  EXPECT_EQ(memo->next_free_block(), 35u);                  // block 34 holds the directory
+  memo->close();
+  const Bytes raw = bytes("m.fpt");
+  // Blocks 20..31 stay free behind a free-area header; the directory lists them.
+  EXPECT_EQ(be32(raw, 20 * 64), 0x3E9u);
+  EXPECT_EQ(be32(raw, 20 * 64 + 4), 12u * 64 - 8);
+  const std::uint32_t directory = raw[528] | raw[529] << 8 | raw[530] << 16;
+  ASSERT_NE(directory, 0u);
+  EXPECT_EQ(be32(raw, directory), 0x3E8u);
+  EXPECT_EQ(raw[directory + 8], 7);  // one entry: 1 x 4 + 3
+  EXPECT_GT(raw[532], 0);            // update counter
+
+  memo = FptMemo::open(file("m.fpt"), Variant::cdx, false, false);
+  const std::uint32_t end_before = memo->next_free_block();
+  EXPECT_EQ(memo->write(0, std::string(500, 'd')), 20u);  // read from the directory, reused
+  EXPECT_EQ(memo->next_free_block(), end_before);
+  EXPECT_EQ(memo->read(16), std::string(200, 'c'));
+  EXPECT_EQ(memo->read(20), std::string(500, 'd'));
+  EXPECT_EQ(memo->read(32), std::string(100, 'b'));
+}
+
+TEST_F(MemoTest, ReleasingTheLastValueGivesTheEndBack) {
+  auto memo = fresh();
+  memo->write(0, std::string(100, 'a'));                   // 16..17
+  const auto last = memo->write(0, std::string(300, 'b'));  // 18..22
+  EXPECT_EQ(memo->write(*last, ""), 0u);
+  EXPECT_EQ(memo->next_free_block(), 18u);
+  memo->close();
+  EXPECT_EQ(bytes("m.fpt").size(), 18u * 64);
+}
+
+TEST_F(MemoTest, BlockSizeRules) {
+  Bytes header(1024, 0);
+  header[3] = 4;   // next free block 4
+  header[7] = 0;   // block size 0
+  put("zero.fpt", header);
+  EXPECT_FALSE(FptMemo::open(file("zero.fpt"), Variant::cdx, false, true));
+  put("short.fpt", Bytes(300, 0));
+  EXPECT_FALSE(FptMemo::open(file("short.fpt"), Variant::cdx, false, true));
+  EXPECT_EQ(failures, (std::vector<std::string>{"Error DBFCDX/1012  Corruption detected: " + file("zero.fpt"),
+                                                "Error DBFCDX/1012  Corruption detected: " + file("short.fpt")}));
+  // The extended form's alternative block size replaces the one at offset 6.
+  std::string flex("FlexFile3\x03", 10);
+  std::copy(flex.begin(), flex.end(), header.begin() + 512);
+  header[540] = 0x00;
+  header[541] = 0x02;  // 512
+  put("alt.fpt", header);
+  auto memo = FptMemo::open(file("alt.fpt"), Variant::cdx, false, false);
+  ASSERT_TRUE(memo);
+  EXPECT_EQ(memo->block_size(), 512u);
+  // A plain header of 512 bytes (no extension): values may start right after it.
+  Bytes plain(512, 0);
+  plain[3] = 8;
+  plain[7] = 64;
+  put("plain.fpt", plain);
+  memo = FptMemo::open(file("plain.fpt"), Variant::cdx, false, false);
+  ASSERT_TRUE(memo);
+  EXPECT_EQ(memo->write(0, "x"), 8u);
+}
+
+TEST_F(MemoTest, DamagedReferencesGiveClearResults) {
+  auto memo = fresh();
+  memo->write(0, std::string(100, 'a'));  // 16..17
+  failures.clear();
+  EXPECT_EQ(memo->read(1000), std::nullopt);  // beyond the file
+  EXPECT_EQ(memo->read(0xFFFFFFFFu), std::nullopt);
+  memo->close();
+  Bytes b = bytes("m.fpt");
+  b[1024 + 4] = 0x7F;  // length far beyond the file
+  put("m.fpt", b);
+  memo = FptMemo::open(file("m.fpt"), Variant::cdx, false, false);
+  EXPECT_EQ(memo->read(16), std::nullopt);
+  EXPECT_EQ(failures.size(), 3u);
+  for (const std::string& f : failures) EXPECT_TRUE(f.starts_with("Error DBFCDX/1010  Read error: ")) << f;
+
+  // Replacing through a reference into the header or past the end frees nothing:
+  // the header and the stored value stay intact.
+  const Bytes before = bytes("m.fpt");
+  EXPECT_EQ(memo->write(3, "new"), 18u);
+  EXPECT_EQ(memo->write(5000, "new"), 19u);
+  EXPECT_EQ(memo->write(16, "new"), 20u);  // its length is damaged: not released either
+  memo->close();
+  const Bytes after = bytes("m.fpt");
+  EXPECT_TRUE(std::equal(before.begin() + 4, before.begin() + 523, after.begin() + 4));
+  EXPECT_TRUE(std::equal(before.begin() + 1024, before.begin() + 1024 + 128, after.begin() + 1024));
+}
+
+}  // namespace
+}  // namespace torvane::storage
