@@ -1,0 +1,182 @@
+// Whole-program runs of the driver: banner, configuration, fatal checks, summary and
+// closing lines, compared byte for byte in the run log.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/run_torvane.h"
+#include "support/temp_dir.h"
+
+namespace torvane {
+namespace {
+
+using testing::RunOptions;
+using testing::RunResult;
+using testing::TempDir;
+
+const std::string kBanner =
+    "\r\n"
+    "***              TORVANE 3.10.800 (8AV1330)               ***\r\n"
+    "***            f\xFCr LUMO-/DXP-Daten-Datentr\xE4ger            ***\r\n"
+    "***                (c) TORVANE-Entwickler                 ***\r\n"
+    "***               Alle Rechte vorbehalten.                ***\r\n"
+    "\r\n"
+    "\r\n";
+
+const std::string kClosing = "\r\n=> Fertig!\r\n\r\n\r\n";
+
+std::string line(std::string_view label, std::string_view value) {
+  std::string out(label);
+  out.append(35 - label.size(), '.');
+  return out + ": " + std::string(value) + "\r\n";
+}
+
+// The log of a run that reached the phases: the summary part byte for byte, then
+// whatever the phases printed, then the closing lines.
+::testing::AssertionResult summary_and_closing(const std::string& log, const std::string& summary) {
+  const std::string head = kBanner + summary;
+  if (log.rfind(head, 0) != 0) return ::testing::AssertionFailure() << "log starts differently:\n" << log;
+  if (log.size() < head.size() + kClosing.size() || log.compare(log.size() - kClosing.size(), kClosing.size(), kClosing) != 0) {
+    return ::testing::AssertionFailure() << "log ends differently:\n" << log;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class DriverRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (testing::torvane_executable().empty()) GTEST_SKIP() << "TORVANE_EXE is not set";
+  }
+  RunResult run(const std::string& config) {
+    RunOptions options;
+    options.working_directory = dir.path();
+    options.config = config;
+    return testing::run_torvane(options);
+  }
+  std::string config_path() const { return dir.path() + "/test-config.ini"; }
+  // A medium folder with POOL.INI (upper case, as copied from the original medium).
+  std::string medium(std::string_view version = "", std::string_view install = "") {
+    dir.write("DVD/POOL.INI", "[Pool]\r\n");
+    if (!version.empty()) dir.write("DVD/VERSION.TXT", version);
+    if (!install.empty()) dir.write("DVD/VERINST.TXT", install);
+    return dir.path("DVD");
+  }
+  TempDir dir{"e2e."};
+};
+
+TEST_F(DriverRun, WithoutAConfigurationFileTheMediumIsNotFound) {
+  // The copy has no configuration beside it; it is started without arguments.
+  const std::string exe = dir.path("bin/torvane");
+  std::filesystem::create_directories(dir.path("bin"));
+  std::filesystem::copy_file(testing::torvane_executable(), exe);
+  RunOptions options;
+  options.working_directory = dir.path();
+  options.executable = exe;
+  const RunResult result = testing::run_torvane(options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.log, kBanner + "Error: ORVA Media-CD kann nicht gefunden werden.\r\n\r\n");
+  EXPECT_NE(result.out.find("nicht gefunden werden.\n\nPress any key to continue..."), std::string::npos)
+      << result.out;
+}
+
+TEST_F(DriverRun, ConfigurationBesideTheExecutableInAFolderWithAPoint) {
+  std::filesystem::create_directories(dir.path("tools.v2"));
+  const std::string exe = dir.path("tools.v2/torvane");
+  std::filesystem::copy_file(testing::torvane_executable(), exe);
+  dir.write("tools.v2/TORVANE.INI", "[DVD]\r\nPfad=" + medium() + "\r\nName=Beispiel\r\nCheck=0\r\n");
+  dir.write("tools.ini", "[DVD]\r\nPfad=\r\n");  // where a cut at the folder's point would look
+  RunOptions options;
+  options.working_directory = dir.path();
+  options.executable = exe;
+  const RunResult result = testing::run_torvane(options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_TRUE(summary_and_closing(result.log, line("Datentr\xE4ger-Name", "Beispiel") +
+                                                  line("Datentr\xE4ger-Pfad", dir.path("DVD") + "\\") +
+                                                  line("Indexdatei", ".cdx") + "\r\n"));
+}
+
+TEST_F(DriverRun, FatalChecks) {
+  RunResult result = run("[DVD]\r\nPfad=\r\nName=X\r\n");
+  EXPECT_EQ(result.log, kBanner + "Error: ORVA Media-CD kann nicht gefunden werden.\r\n\r\n");
+
+  result = run("[DVD]\r\nPfad=" + dir.path("DVD") + "\r\n");
+  EXPECT_EQ(result.log, kBanner + "Error: Kein Datentr\xE4ger-Name in " + config_path() + ".\r\n\r\n");
+
+  // Switch values other than "0" leave DXPData on.
+  result = run("[DVD]\r\nPfad=" + dir.path("DVD") + "\r\nName=X\r\nDXPData=00\r\n");
+  EXPECT_EQ(result.log, kBanner + "Error: POOL.INI der LUMO-/DXP-Daten-DVD ist nicht in " +
+                            dir.path("DVD") + "\\ vorhanden.\r\n\r\n");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_FALSE(dir.exists("DVD"));  // nothing was made
+}
+
+TEST_F(DriverRun, SummaryWithVersionFilesAndAnEmptyPoolFilter) {
+  const std::string root = medium(" 5.1 Build 7 \r\nsecond line", "C:\\TAV\r\n");
+  const RunResult result = run("\xEF\xBB\xBF[dvd]\r\npfad = " + root + "\\\r\nname = Bibliothek M\xFCnchen\r\n"
+                               "[MAB]\r\nPoolFilter=\r\n");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_TRUE(summary_and_closing(
+      result.log, line("Datentr\xE4ger-Name", "Bibliothek M\xFCnchen") + line("Datentr\xE4ger-Pfad", root + "\\") +
+                      line("TAV-Version", "5.1 Build 7") + line("TAV-Verzeichnis", "C:\\TAV") +
+                      line("Pool-Pr\xFC" "fung", "") + line("Indexdatei", ".cdx") +
+                      "\r\nBeginne mit \xDC" "berp\xFC" "fung...\r\n"));
+  // The console gets the same text in UTF-8.
+  EXPECT_NE(result.out.find("Bibliothek M\xC3\xBCnchen"), std::string::npos);
+  EXPECT_NE(result.out.find("Beginne mit \xC3\x9C" "berp\xC3\xBC" "fung...\n"), std::string::npos);
+  EXPECT_EQ(result.out.find('\xFC'), std::string::npos);
+}
+
+TEST_F(DriverRun, PfadFormsAndCheckOff) {
+  struct Case {
+    std::string pfad, root;
+  } cases[] = {{"E", "E:\\"}, {"D:\\DVD", "D:\\DVD\\"}, {"D:\\DVD\\", "D:\\DVD\\"},
+               {dir.path("nowhere"), dir.path("nowhere") + "\\"}};
+  for (const Case& c : cases) {
+    // Check off: no name and no POOL.INI needed, a missing folder is no error here.
+    const RunResult result = run("[DVD]\r\nPfad=" + c.pfad + "\r\nCheck=0\r\nUseCDX=no\r\n[MAB]\r\nPoolFilter=P\r\n");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_TRUE(summary_and_closing(result.log, line("Datentr\xE4ger-Pfad", c.root) +
+                                                    line("Indexdatei", ".cdx") + "\r\n"))
+        << c.pfad;
+  }
+  const RunResult ntx = run("[DVD]\r\nPfad=E\r\nCheck=0\r\nUseCDX=0\r\n");
+  EXPECT_NE(ntx.log.find(line("Indexdatei", ".ntx")), std::string::npos);
+}
+
+TEST_F(DriverRun, CheckOnWithoutPoolIniWhenDxpDataIsOff) {
+  const RunResult result = run("[DVD]\r\nPfad=" + dir.path("DVD") + "\r\nName=N\r\nDXPData=0\r\n");
+  EXPECT_TRUE(summary_and_closing(result.log, line("Datentr\xE4ger-Name", "N") +
+                                                  line("Datentr\xE4ger-Pfad", dir.path("DVD") + "\\") +
+                                                  line("Pool-Pr\xFC" "fung", "") + line("Indexdatei", ".cdx") +
+                                                  "\r\nBeginne mit \xDC" "berp\xFC" "fung...\r\n"));
+}
+
+TEST_F(DriverRun, RunLogOfThePreviousRunIsReplaced) {
+  dir.write("torvane.log", "old content\r\n");
+  const RunResult result = run("");
+  EXPECT_EQ(result.log, kBanner + "Error: ORVA Media-CD kann nicht gefunden werden.\r\n\r\n");
+}
+
+TEST_F(DriverRun, CommandLine) {
+  RunOptions options;
+  options.working_directory = dir.path();
+  options.args = {"--version"};
+  RunResult result = testing::run_torvane(options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, "TORVANE 3.10.800 (8AV1330)\n");
+  EXPECT_FALSE(result.log_exists);
+
+  options.args = {"--help"};
+  result = testing::run_torvane(options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(result.out.find("--config"), std::string::npos);
+
+  options.args = {"--bogus"};
+  result = testing::run_torvane(options);
+  EXPECT_EQ(result.exit_status, 2);
+  EXPECT_FALSE(result.log_exists);
+}
+
+}  // namespace
+}  // namespace torvane
