@@ -8,13 +8,6 @@ namespace torvane::isbn {
 
 namespace {
 
-std::string_view trim(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 std::string without(std::string_view text, char removed) {
   std::string out;
   out.reserve(text.size());
@@ -54,7 +47,8 @@ std::string MAKEISBN(std::string_view text) {
   bool is13 = detail::accepts(form, true, false, false);
   if (!is10 && !is13) return std::string(text);
 
-  std::string cleaned = without(trim(without(trim(text), '-')), ' ');
+  std::string dehyphenated = without(detail::trim_blanks(text), '-');
+  std::string cleaned = without(detail::trim_blanks(dehyphenated), ' ');
   // A number that passes both tests (the empty one, an "M" number) is read as ISBN-10.
   return hyphenate_number(NORMISBN(cleaned, is13), !is10);
 }

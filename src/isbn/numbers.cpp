@@ -16,13 +16,6 @@ using detail::is_digit;
 
 namespace {
 
-std::string_view trim(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The value of a single character: its digit, else 0.
@@ -77,7 +70,7 @@ std::string ean_with_hyphens(std::string_view isbn10, ElementLengths lengths) {
   std::array<char, 12> key{'9', '7', '8'};
   std::copy_n(isbn10.begin(), 9, key.begin() + 3);
   std::array<char, 17> out{'9', '7', '8', '-'};
-  char* end = out.begin() + 4;
+  char* end = out.data() + 4;
   std::size_t publication = lengths.group + lengths.registrant;
   end = std::copy_n(isbn10.begin(), lengths.group, end);
   *end++ = '-';
@@ -199,7 +192,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
   };
   static constexpr std::string_view kRemoved = "ABCDEFGHIJKLNOPQRSTUVWYZ: -().,;";
 
-  std::string upper_text(trim(text));
+  std::string upper_text(detail::trim_blanks(text));
   std::transform(upper_text.begin(), upper_text.end(), upper_text.begin(), upper);
   std::string_view rest = upper_text;
   for (std::string_view label : kLabels) {
@@ -208,7 +201,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
       break;
     }
   }
-  rest = trim(rest);
+  rest = detail::trim_blanks(rest);
 
   std::string number;
   for (char c : rest) {
@@ -224,7 +217,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
 }
 
 std::string ISBN2EAN(std::string_view text, bool keep) {
-  std::string_view trimmed = trim(text);
+  std::string_view trimmed = detail::trim_blanks(text);
   CompactForm form = detail::compact_form(trimmed);
   if (detail::is_ean(form)) return std::string(trimmed);
 

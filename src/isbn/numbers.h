@@ -30,6 +30,8 @@ namespace torvane::isbn {
 std::uint64_t number_value(std::string_view text);
 
 // True for any number, and for a text made only of digits (so for the empty text too).
+// A logical value is no number: there is deliberately no overload for bool, which a
+// text literal would otherwise convert to.
 template <typename T>
   requires(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>)
 constexpr bool ISNUM(T) {
