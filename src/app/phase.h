@@ -3,20 +3,14 @@
 // permitted-field table of the MAB field filter, and the flags that pass between
 // phases. A phase reports through XOUT and returns nothing the driver tests.
 
-#include <array>
-#include <string>
-
+#include "app/pools/permitted_fields.h"
 #include "app/run_config.h"
 
 namespace torvane::app {
 
-// For each MAB2 field number 1..999 (index 0 unused), the permitted indicator
-// characters (" " stands for the blank indicator). Built once before any output.
-using PermittedFieldTable = std::array<std::string, 1000>;
-
 struct PhaseContext {
   const RunConfig& config;
-  const PermittedFieldTable& permitted_fields;
+  const PermittedFields& permitted_fields;  // built once before any output
   // Raised when a pool's ISBN position table or index was rebuilt in this run: the
   // pool table must then be rebuilt.
   bool changed = false;

@@ -7,6 +7,7 @@
 #include "app/medium_cleanup.h"
 #include "app/path_helpers.h"
 #include "app/phase.h"
+#include "app/pools/pool_phase.h"
 #include "fileutil/library.h"
 #include "fileutil/tinifile.h"
 #include "platform/console.h"
@@ -42,16 +43,13 @@ constexpr PhaseRow kPhases[] = {
     {"medium name into the start-up files", &stamp_startup_titles, When::check},
     {"titles of the documentation pages", &stamp_documentation_titles, When::check},
     {"set-up programs of the installation", &check_setup_programs, When::check_and_install_dir},
-    {"pool index repair", &no_phase, When::always},
-    {"pool phase and pool table", &no_phase, When::check_and_pool_ini},
+    {"pool index repair", &pool_index_repair, When::always},
+    {"pool phase and pool table", &pool_phase, When::check_and_pool_ini},
     {"cover table index repair", &no_phase, When::cover_dbf},
     {"pool table presence", &no_phase, When::always},
     {"cover phase", &no_phase, When::cover_phase},
     {"cover flags of the pool table", &no_phase, When::cover_to_pool},
 };
-
-// Fills the permitted-field table before any output.
-void build_permitted_fields(PermittedFieldTable&) {}
 
 // Registers the CDX and NTX table drivers before the configuration is read.
 void register_table_drivers() {}
@@ -130,8 +128,7 @@ std::string first_line_of_file(const std::string& path) {
 }
 
 int run(const std::string& config_file) {
-  PermittedFieldTable permitted_fields{};
-  build_permitted_fields(permitted_fields);
+  const PermittedFields permitted_fields = PermittedFields::standard();  // before any output
   platform::set_failure_log([](const std::string& line) { append_run_log(line); });
   delete_run_log();
   print_banner();

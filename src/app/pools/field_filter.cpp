@@ -1,0 +1,159 @@
+#include "app/pools/field_filter.h"
+
+#include "app/console.h"
+#include "app/path_helpers.h"
+#include "app/pools/mab_stream.h"
+#include "app/pools/pool_catalogue.h"
+#include "app/pools/pool_files.h"
+#include "platform/fs.h"
+
+namespace torvane::app {
+namespace {
+
+constexpr int kBackups = 9;
+
+// Takes one line in pieces and writes it trimmed of surrounding blanks, with CR LF
+// before it unless the file is still empty; then keeps it only when its tag passes.
+// Trailing blanks are held back until a later byte shows they are inside the line.
+class LineRewrite {
+ public:
+  LineRewrite(BufferedWriter& out, const PermittedFields& table, std::string_view exclusions)
+      : out_(out), table_(table), exclusions_(exclusions) {}
+
+  void begin() {
+    line_start_ = out_.position();
+    started_ = false;
+    pending_blanks_ = 0;
+    written_ = 0;
+    tag_.clear();
+  }
+
+  void feed(std::string_view piece) {
+    if (!started_) {
+      const std::size_t first = piece.find_first_not_of(' ');
+      if (first == std::string_view::npos) return;
+      piece.remove_prefix(first);
+      started_ = true;
+    }
+    const std::size_t last = piece.find_last_not_of(' ');
+    if (last == std::string_view::npos) {
+      pending_blanks_ += piece.size();
+      return;
+    }
+    if (written_ == 0 && line_start_ > 0) out_.write("\r\n");
+    for (; pending_blanks_ > 0; --pending_blanks_) emit(" ");
+    emit(piece.substr(0, last + 1));
+    pending_blanks_ = piece.size() - last - 1;
+  }
+
+  void end() {
+    // An empty line still ends the line before it, unless the file is empty.
+    if (written_ == 0 && line_start_ > 0) out_.write("\r\n");
+    if (!ISDXPFIELD(table_, tag_, exclusions_)) out_.rewind_to(line_start_);
+  }
+
+ private:
+  void emit(std::string_view bytes) {
+    if (tag_.size() < 4) tag_.append(bytes.substr(0, 4 - tag_.size()));
+    out_.write(bytes);
+    written_ += bytes.size();
+  }
+
+  BufferedWriter& out_;
+  const PermittedFields& table_;
+  std::string_view exclusions_;
+  std::uint64_t line_start_ = 0;
+  bool started_ = false;
+  std::size_t pending_blanks_ = 0;
+  std::uint64_t written_ = 0;
+  std::string tag_;
+};
+
+}  // namespace
+
+std::string backup_name(std::string_view mab_path, int n) { return CFILENOEXT(mab_path) + ".BK" + std::to_string(n); }
+
+bool needs_filtering(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions) {
+  MabLineReader reader(mab_path);
+  while (reader.next()) {
+    if (!ISDXPFIELD(table, reader.head().substr(0, 4), exclusions)) return true;
+  }
+  return false;
+}
+
+bool write_filtered(std::string_view from, std::string_view to, const PermittedFields& table,
+                    std::string_view exclusions) {
+  MabLineReader reader(from);
+  BufferedWriter out(to);
+  if (!reader.is_open() || !out.is_open()) {
+    out.finish();
+    return false;
+  }
+  LineRewrite rewrite(out, table, exclusions);
+  const std::function<void(std::string_view)> sink = [&](std::string_view piece) { rewrite.feed(piece); };
+  while (reader.next()) {
+    rewrite.begin();
+    reader.stream(sink);
+    rewrite.end();
+  }
+  const bool written = out.finish() && !out.failed();
+  return written && !reader.failed();
+}
+
+void filter_pool_file(std::string_view mab_path, std::string_view section, const PermittedFields& table,
+                      const FilterSettings& settings) {
+  const std::string mab(mab_path);
+  for (int n = 1; n <= kBackups; ++n) {
+    const std::string backup = backup_name(mab, n);
+    if (platform::file_exists(backup)) XOUT("Warnung: Backup-Datei " + backup + " ist noch vorhanden!");
+  }
+  if (settings.mode == "0" || settings.pools.empty()) {
+    XOUT("Warnung: \xDC" "berpr\xFC" "fung der MAB-Felder in " + CFILENAME(mab) + " deaktiviert!");
+    return;
+  }
+  if (!pool_selected(section, settings.pools) && settings.mode != "2") return;
+
+  bool filter = settings.mode == "2";
+  if (!filter) {
+    XOUT("\xDC" "berp\xFC" "fe Datei " + mab + "...");
+    filter = needs_filtering(mab, table, settings.exclusions);
+  }
+  if (!filter) return;
+
+  std::string backup;
+  for (int n = 1; n <= kBackups && backup.empty(); ++n) {
+    if (!platform::file_exists(backup_name(mab, n))) backup = backup_name(mab, n);
+  }
+  if (backup.empty()) {
+    XOUT("Error: Es konnte keine Backup-Datei angelegt werden!");
+    return;
+  }
+  // The backup must be complete before the file is given up: a copy cut short by a
+  // full disk is no backup.
+  const bool copied = platform::copy_file(mab, backup);
+  if (!copied || !platform::file_exists(backup) || platform::file_size(backup) != platform::file_size(mab)) {
+    if (platform::file_exists(backup)) platform::delete_file(backup);
+    XOUT("Error: Backup-Datei " + CFILENAME(backup) + " konnte nicht angelegt werden!");
+    return;
+  }
+  XOUT("Filtere Datei " + backup + "...");
+  // A file marked read-only is not replaced: it counts as one that cannot be deleted.
+  if (platform::is_read_only(mab)) {
+    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
+    return;
+  }
+
+  // The filtered file is written beside the old one and then takes its place.
+  const std::string fresh = build_name(mab);
+  if (!write_filtered(backup, fresh, table, settings.exclusions)) {
+    platform::delete_file(fresh);
+    XOUT("Error: Datei " + mab + " konnte nicht neu geschrieben werden, die Daten sind in " + backup + ".");
+    return;
+  }
+  if (!platform::rename_file(fresh, mab)) {
+    platform::delete_file(fresh);
+    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
+  }
+}
+
+}  // namespace torvane::app

@@ -1,0 +1,124 @@
+#include "app/pools/pool_table.h"
+
+#include <array>
+
+#include "app/console.h"
+#include "app/path_helpers.h"
+#include "app/pools/mab_record.h"
+#include "app/pools/pool_catalogue.h"
+#include "app/pools/pool_files.h"
+#include "fileutil/library.h"
+#include "platform/fs.h"
+#include "storage/dbf_table.h"
+
+namespace torvane::app {
+namespace {
+
+const std::array<storage::FieldSpec, 3> kSchema = {{
+    {"ISBN", 'C', 13, 0},
+    {"POOL", 'N', 4, 0},
+    {"COVER", 'N', 2, 0},
+}};
+
+void discard(const std::string& path) {
+  platform::delete_file(path);
+  platform::delete_file(fileutil::I_FILENOEXT(path) + ".cdx");
+}
+
+// Appends the rows of one pool's position table.
+void import_pool(storage::DbfTable& pool, storage::DbfTable& imp, int number) {
+  imp.set_order(0);  // record order, whatever index came with the table
+  for (imp.go_top(); !imp.eof(); imp.skip()) {
+    const std::string isbn = imp.text("ISBN");
+    if (fileutil::trim(isbn).empty()) continue;
+    if (!pool.append()) continue;  // a lock or network failure drops the row
+    pool.assign("ISBN", isbn_key_of(fileutil::upper(isbn)));
+    pool.assign_number("POOL", number);
+    if (pool.shared()) pool.unlock();
+  }
+}
+
+// Builds the pool table under its temporary name and renames it into place.
+bool build_table(const RunConfig& config, std::string_view ini_path, const std::string& path) {
+  const std::string temporary = build_name(path);
+  discard(temporary);
+  if (!storage::DbfTable::create(temporary, kSchema, config.index_mode)) return false;
+  auto pool = storage::DbfTable::open(temporary, pool_open_options(config, "POOL"));
+  if (!pool) {
+    discard(temporary);
+    return false;
+  }
+  for_each_pool(ini_path, kPoolImportLimit, [&](int number, const std::string& section) {
+    const std::string table = import_table_path(ini_path, section, config.medium_root);
+    if (table.empty()) return;
+    if (!platform::file_exists(table)) {
+      XOUT("Error: Datei " + table + " nicht gefunden.");
+      return;
+    }
+    auto imp = open_pool_table(table, pool_open_options(config, "IMP"));
+    if (!imp) return;
+    console_line("Importiere Daten aus Pool " + section + "...");
+    import_pool(*pool, *imp, number);
+    imp->close();
+  });
+  const bool closed = pool->close();
+  pool.reset();
+  if (!closed || !platform::rename_file(temporary, path)) {
+    discard(temporary);
+    return false;
+  }
+  return true;
+}
+
+void create_index(const RunConfig& config, const std::string& table, const std::string& index, bool quiet) {
+  if (auto pool = open_pool_table(table, pool_open_options(config, "POOL"), quiet)) {
+    pool->create_index(index);
+    pool->close();
+  }
+}
+
+}  // namespace
+
+std::string pool_table_path(std::string_view medium_root) { return std::string(medium_root) + "pool.dbf"; }
+
+std::string pool_index_path(std::string_view medium_root, storage::Variant index_mode) {
+  return std::string(medium_root) + "pool." + std::string(index_extension(index_mode));
+}
+
+void repair_pool_index(const RunConfig& config) {
+  const std::string table = pool_table_path(config.medium_root);
+  const std::string index = pool_index_path(config.medium_root, config.index_mode);
+  if (platform::file_exists(table) && !platform::file_exists(index)) create_index(config, table, index, true);
+}
+
+void build_pool_table(const RunConfig& config, std::string_view ini_path, bool changed) {
+  const std::string table = pool_table_path(config.medium_root);
+  const std::string index = pool_index_path(config.medium_root, config.index_mode);
+  if (platform::file_exists(table)) {
+    if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);
+    if (newer(ini_path, table)) XDELETEFILE(table);
+  }
+  if (changed) XDELETEFILE(table);
+
+  if (!platform::file_exists(table)) {
+    XOUT("Datei " + table + " anlegen...");
+    if (build_table(config, ini_path, table) && platform::file_exists(table)) {
+      XOUT("Datei " + table + " wurde angelegt.");
+      XDELETEFILE(index);
+    } else {
+      XOUT("Error: Datei " + table + " wurde nicht angelegt.");
+    }
+  }
+
+  if (platform::file_exists(table) && !platform::file_exists(index)) {
+    XOUT("Datei " + index + " anlegen...");
+    create_index(config, table, index, false);
+    if (platform::file_exists(index)) {
+      XOUT("Datei " + index + " wurde angelegt.");
+    } else {
+      XOUT("Error: Datei " + index + " wurde nicht angelegt.");
+    }
+  }
+}
+
+}  // namespace torvane::app

@@ -1,0 +1,30 @@
+#pragma once
+// The pool table "pool.dbf" in the medium root: every number of every pool's ISBN
+// position table with the pool's number, pool by pool in catalogue order, and its
+// index "pool.cdx" (or "pool.ntx") on ISBN.
+//
+//   field  type  width  content
+//   ISBN   C     13     the number; an ISBN-10 as its 13-digit EAN
+//   POOL   N     4      the pool's number in [Pool] of POOL.INI
+//   COVER  N     2      left blank here; the cover flags set it
+//
+// Rebuilt when missing, older than POOL.INI, or when a pool's table or index was
+// created in this run; built under a temporary name and renamed into place.
+
+#include <string>
+#include <string_view>
+
+#include "app/run_config.h"
+
+namespace torvane::app {
+
+std::string pool_table_path(std::string_view medium_root);
+std::string pool_index_path(std::string_view medium_root, storage::Variant index_mode);
+
+// Before the pool phase: a pool table without its index gets one. Silent.
+void repair_pool_index(const RunConfig& config);
+
+// After the per-pool steps: staleness, rebuild, index.
+void build_pool_table(const RunConfig& config, std::string_view ini_path, bool changed);
+
+}  // namespace torvane::app

@@ -1,0 +1,189 @@
+#include "app/pools/position_table.h"
+
+#include <array>
+
+#include "app/console.h"
+#include "app/path_helpers.h"
+#include "app/pools/mab_record.h"
+#include "app/pools/mab_stream.h"
+#include "app/pools/pool_files.h"
+#include "fileutil/library.h"
+#include "platform/fs.h"
+#include "storage/dbf_table.h"
+
+namespace torvane::app {
+namespace {
+
+const std::array<storage::FieldSpec, 3> kSchema = {{
+    {"ISBN", 'C', 13, 0},
+    {"HEADER", 'C', 24, 0},
+    {"POSITION", 'N', 9, 0},
+}};
+
+// Removes a table file under construction and what a crash may have left beside it.
+void discard(const std::string& path) {
+  platform::delete_file(path);
+  platform::delete_file(fileutil::I_FILENOEXT(path) + ".cdx");
+}
+
+// The whole-number percentage of the file read, as the progress figure shows it.
+int percent_read(std::uint64_t offset, std::uint64_t size) {
+  return size == 0 ? 100 : static_cast<int>(offset * 100 / size);
+}
+
+enum class Build { created, cut_short, failed };
+
+// Builds the table under its temporary name from one pass over the MAB2 file and
+// renames it into place. Prints the lines of the build except the closing ones.
+Build build_table(const PoolEntry& entry, const RunConfig& config) {
+  const std::string temporary = build_name(entry.table_path);
+  discard(temporary);
+  ProgressDisplay progress;
+  MabLineReader reader(entry.mab_path);
+  if (!reader.is_open()) {
+    XOUT("Error: Datei " + entry.mab_path + " konnte nicht gelesen werden.");
+    return Build::failed;
+  }
+  if (!storage::DbfTable::create(temporary, kSchema, config.index_mode)) return Build::failed;
+  auto table = storage::DbfTable::open(temporary, pool_open_options(config));
+  if (!table) {
+    discard(temporary);
+    return Build::failed;
+  }
+
+  bool beyond_limit = false;
+  PositionScan scan([&](const PositionRow& row) {
+    if (row.position > kMaxPosition) {
+      beyond_limit = true;
+      return;
+    }
+    if (!table->append()) return;  // a lock or network failure drops the row
+    table->assign("ISBN", row.key);
+    table->assign("HEADER", row.label);
+    table->assign_number("POSITION", static_cast<double>(row.position));
+    if (table->shared()) table->unlock();
+  });
+
+  bool cut_short = false;
+  int shown = -1;
+  EscPoll esc;
+  while (reader.next()) {
+    scan.line(reader.head(), reader.offset());
+    if (scan.pending_position() > kMaxPosition) {
+      beyond_limit = true;  // every later record lies beyond as well
+      break;
+    }
+    if (const int figure = percent_read(reader.offset(), reader.size()); figure != shown) {
+      shown = figure;
+      progress.show(std::to_string(figure));
+    }
+    if (esc.pressed()) {
+      XOUT("Manueller Abbruch - Bitte warten... ");
+      cut_short = true;
+      break;
+    }
+  }
+  if (reader.failed()) {
+    table->close();
+    discard(temporary);
+    XOUT("Error: Datei " + entry.mab_path + " konnte nicht gelesen werden.");
+    return Build::failed;
+  }
+  if (!cut_short && !beyond_limit && shown != 100) progress.show("100");
+  scan.finish();
+  if (beyond_limit) {
+    XOUT("Warnung: Datei " + entry.mab_path + " ist gr\xF6\xDF" "er als " + std::to_string(kMaxPosition) +
+         " Bytes: Datens\xE4tze ab dieser Position fehlen in " + entry.table_path + ".");
+  }
+  const bool closed = table->close();
+  table.reset();
+  if (!closed || !platform::rename_file(temporary, entry.table_path)) {
+    discard(temporary);
+    return Build::failed;
+  }
+  return cut_short ? Build::cut_short : Build::created;
+}
+
+bool build_index(const std::string& table_path, const std::string& index_path, const RunConfig& config) {
+  XOUT("Datei " + index_path + " anlegen...");
+  if (auto table = open_pool_table(table_path, pool_open_options(config))) {
+    table->create_index(index_path);
+    table->close();
+  }
+  if (platform::file_exists(index_path)) {
+    XOUT("Datei " + index_path + " wurde angelegt.");
+    return true;
+  }
+  XOUT("Error: Datei " + index_path + " wurde nicht angelegt.");
+  return false;
+}
+
+}  // namespace
+
+// ---- The scan ----------------------------------------------------------------------
+
+void PositionScan::line(std::string_view text, std::uint64_t offset) {
+  const std::string_view t = fileutil::trim(text.substr(0, kScannedLineBytes));
+  if (is_header_line(t)) {
+    if (label_.empty()) label_ = label_of(t);  // numbers before the first header line
+    emit_pending();
+    position_ = offset;
+    label_ = label_of(t);
+  } else if (!t.empty() && t.front() == '5') {
+    if (auto number = number_of(t)) number_ = std::move(*number);
+  }
+}
+
+void PositionScan::emit_pending() {
+  if (number_.empty() || label_.empty()) return;
+  const std::string key = isbn_key_of(number_);
+  if (!key.empty()) emit_(PositionRow{key, label_, position_});
+  number_.clear();
+  label_.clear();
+}
+
+// ---- The step ----------------------------------------------------------------------
+
+void update_position_table(const PoolEntry& entry, const RunConfig& config, bool& changed) {
+  const std::string& table = entry.table_path;
+  const std::string& index = entry.index_path;
+  XDELETEFILE(CFILENOEXT(table) + ".DBU");
+
+  if (platform::file_exists(table)) {
+    if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);
+    if (newer(entry.mab_path, table)) {
+      XDELETEFILE(table);
+    } else if (const TableShape shape = table_shape(table);
+               shape != TableShape::position_table && shape != TableShape::unreadable) {
+      XOUT("Warnung: Datei " + table + " ist keine g\xFCltige ISBN-Tabelle und wird neu angelegt.");
+      XDELETEFILE(table);
+    }
+  } else {
+    XDELETEFILE(index);
+  }
+
+  bool cut_short = false;
+  if (!platform::file_exists(table)) {
+    XOUT("Datei " + table + " anlegen...");
+    const Build built = build_table(entry, config);
+    cut_short = built == Build::cut_short;
+    if (built != Build::failed && platform::file_exists(table)) {
+      XOUT("Datei " + table + " wurde angelegt.");
+      XDELETEFILE(index);
+      changed = true;
+    } else {
+      XOUT("Error: Datei " + table + " wurde nicht angelegt.");
+    }
+  }
+
+  if (platform::file_exists(table) && !platform::file_exists(index) && build_index(table, index, config))
+    changed = true;
+
+  // A table cut short by Esc serves this run, but must not pass for current later.
+  if (cut_short && platform::file_exists(table)) {
+    make_older_than(table, entry.mab_path);
+    XOUT("Warnung: Datei " + table + " ist unvollst\xE4ndig und wird beim n\xE4" "chsten Lauf neu angelegt.");
+  }
+}
+
+}  // namespace torvane::app

@@ -1,0 +1,63 @@
+#pragma once
+// The ISBN position table of one pool: one row per MAB2 record that carries a number
+// (ISBN, ISSN, ISMN or EAN), in file order, with the record's label and the byte offset
+// of its header line, and an index on ISBN. Rebuilt when missing or older than the MAB2
+// file; the index when missing or older than the table.
+//
+//   field     type  width  content
+//   ISBN      C     13     the number's key (isbn_key_of)
+//   HEADER    C     24     the record label of the header line
+//   POSITION  N     9      offset of the header line's first byte, from 0
+//
+// The table is built under a temporary name and renamed into place when complete. A
+// record beyond offset 999,999,999 does not fit POSITION: the scan stops there and the
+// pool gets a warning. A scan ended by Esc leaves a table that is kept for this run but
+// dated before its MAB2 file, so that the next run builds it again.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/pools/pool_catalogue.h"
+#include "app/run_config.h"
+
+namespace torvane::app {
+
+constexpr std::uint64_t kMaxPosition = 999'999'999;  // nine digits
+constexpr std::size_t kScannedLineBytes = 1024;       // what the scan looks at of a line
+
+struct PositionRow {
+  std::string key;
+  std::string label;
+  std::uint64_t position = 0;
+  friend bool operator==(const PositionRow&, const PositionRow&) = default;
+};
+
+// The record state of one pass over a MAB2 file. Lines go in with their offsets; a
+// record's row comes out when the next header line (or the end) closes it. Lines with
+// a number before the first header line count for the first record's label at
+// position 0.
+class PositionScan {
+ public:
+  explicit PositionScan(std::function<void(const PositionRow&)> emit) : emit_(std::move(emit)) {}
+
+  void line(std::string_view text, std::uint64_t offset);
+  void finish() { emit_pending(); }
+  // The offset of the header line of the record being read.
+  std::uint64_t pending_position() const { return position_; }
+
+ private:
+  void emit_pending();
+
+  std::function<void(const PositionRow&)> emit_;
+  std::string number_;
+  std::string label_;
+  std::uint64_t position_ = 0;
+};
+
+// The pool table step for one pool: staleness, table build, index build. Raises
+// `changed` when a table or an index was created.
+void update_position_table(const PoolEntry& entry, const RunConfig& config, bool& changed);
+
+}  // namespace torvane::app
