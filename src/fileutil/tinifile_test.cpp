@@ -7,6 +7,8 @@
 namespace torvane::fileutil {
 namespace {
 
+using namespace std::string_literals;
+
 class IniTest : public ::testing::Test {
  protected:
   std::string write(std::string_view bytes) {
@@ -43,8 +45,8 @@ TEST_F(IniTest, LineEndsMarksAndBinaryBytes) {
   EXPECT_EQ(get("\xEF\xBB\xBF[DVD]\r\nPfad=E\r\n", "DVD", "Pfad"), "E");  // byte-order mark
   EXPECT_EQ(get("[DVD]\nA=1\nPfad=E", "DVD", "Pfad"), "E");                 // LF, no final end
   EXPECT_EQ(get("[DVD]\rA=1\rPfad=E\r", "DVD", "Pfad"), "E");               // lone CR
-  EXPECT_EQ(get(std::string("[DVD]\r\nPfad=E\0junk\r\nX=\0\r\n", 29), "DVD", "Pfad"), "E");
-  EXPECT_EQ(get(std::string("[DVD]\r\nX=\0\r\n", 12), "DVD", "X"), "dflt");
+  EXPECT_EQ(get("[DVD]\r\nPfad=E\0junk\r\nX=\0\r\n"s, "DVD", "Pfad"), "E");
+  EXPECT_EQ(get("[DVD]\r\nX=\0\r\n"s, "DVD", "X"), "dflt");
   EXPECT_EQ(get("\xFF\xFE[\x01\x02\r\n\x80\x81=\xFF\r\n[DVD]\r\nPfad=E\r\n", "DVD", "Pfad"), "E");
   const std::string huge(5 << 20, 'v');
   EXPECT_EQ(get("[DVD]\r\nLong=" + huge + "\r\nPfad=E\r\n", "DVD", "Long"), huge);  // no length limit
@@ -77,8 +79,8 @@ TEST_F(IniTest, ListsAndCaseInsensitiveFileNames) {
   write("[One]\r\na=1\r\nB=2\r\nA=3\r\n[Two]\r\n[one]\r\nc=4\r\n");
   const std::string upper_name = dir.path() + "/test.ini";  // written as TEST.INI
   EXPECT_EQ(GETPRIVATEPROFILESTRING(std::nullopt, std::nullopt, "", upper_name),
-            std::string("One\0Two\0one\0\0", 13));
-  EXPECT_EQ(GETPRIVATEPROFILESTRING("ONE", std::nullopt, "", upper_name), std::string("a\0B\0\0", 5));
+            "One\0Two\0one\0\0"s);
+  EXPECT_EQ(GETPRIVATEPROFILESTRING("ONE", std::nullopt, "", upper_name), "a\0B\0\0"s);
   EXPECT_EQ(GETPRIVATEPROFILESTRING("Two", std::nullopt, "none", upper_name), "none");
 }
 
