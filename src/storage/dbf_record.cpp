@@ -22,9 +22,20 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
+constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
+
 // Rounds half away from zero at `decimals` places, as the numeric fields have always
-// been written, and prints without exponent. "-0" becomes "0".
+// been written, and prints without exponent. "-0" becomes "0". Whole numbers (the
+// common case) take a path without printf.
 std::string number_text(double value, int decimals) {
+  if (value == std::trunc(value) && std::fabs(value) < kExactIntegers) {
+    char buffer[40];
+    const auto [end, error] = std::to_chars(buffer, buffer + 20, static_cast<std::int64_t>(value));
+    std::string text(buffer, end);
+    if (text == "-0") text = "0";
+    if (decimals > 0) text += "." + std::string(static_cast<std::size_t>(decimals), '0');
+    return text;
+  }
   const double scale = std::pow(10.0, decimals);
   const double rounded = std::round(value * scale) / scale;
   char buffer[400];
@@ -33,6 +44,31 @@ std::string number_text(double value, int decimals) {
   if (!text.empty() && text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos)
     text.erase(0, 1);
   return text;
+}
+
+// Plain decimal text ("  -12", "3.25"): nullopt for anything else (exponents, junk).
+std::optional<double> simple_decimal(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  std::int64_t whole = 0;
+  std::int64_t scale = 1;
+  bool point = false;
+  std::size_t digits = 0;
+  for (char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9' || ++digits > 18) return std::nullopt;
+    whole = whole * 10 + (c - '0');
+    if (point) scale *= 10;
+  }
+  if (digits == 0) return std::nullopt;
+  const double value = static_cast<double>(whole) / static_cast<double>(scale);
+  return negative ? -value : value;
 }
 
 void put_date(std::span<std::uint8_t> header) {
@@ -56,6 +92,19 @@ void encode_text(std::span<std::uint8_t> field, std::string_view text) {
 }
 
 bool encode_number(std::span<std::uint8_t> field, double value, int decimals) {
+  if (decimals == 0 && value == std::trunc(value) && std::fabs(value) < kExactIntegers) {
+    // Whole numbers without decimals: straight into the field.
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(value == 0 ? 0 : value)).ptr;
+    const std::size_t n = static_cast<std::size_t>(end - digits);
+    if (n > field.size()) {
+      std::fill(field.begin(), field.end(), std::uint8_t{'*'});
+      return false;
+    }
+    std::fill_n(field.begin(), field.size() - n, kLive);
+    std::copy(digits, end, field.begin() + static_cast<std::ptrdiff_t>(field.size() - n));
+    return true;
+  }
   const std::string text = std::isfinite(value) ? number_text(value, decimals) : std::string();
   if (text.empty() || text.size() > field.size()) {
     std::fill(field.begin(), field.end(), std::uint8_t{'*'});
@@ -69,6 +118,7 @@ bool encode_number(std::span<std::uint8_t> field, double value, int decimals) {
 
 double decode_number(std::span<const std::uint8_t> field) {
   std::string_view text = trim(as_text(field));
+  if (const auto simple = simple_decimal(text)) return *simple;
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

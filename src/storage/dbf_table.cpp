@@ -348,12 +348,25 @@ bool DbfTable::has_memo_file() const { return s_->memo != nullptr; }
 
 std::optional<std::size_t> DbfTable::field_index(std::string_view name) const {
   const auto& fields = s_->layout.fields;
+  // Callers name fields as stored and mostly in schema order: try the field after the
+  // last one found first, then all of them.
+  const auto same = [&](std::size_t i) {
+    const std::string& f = fields[i].name;
+    return f.size() == name.size() && std::equal(f.begin(), f.end(), name.begin());
+  };
+  const std::size_t hint = s_->field_hint < fields.size() ? s_->field_hint : 0;
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    const std::size_t i = hint + k < fields.size() ? hint + k : hint + k - fields.size();
+    if (same(i)) {
+      s_->field_hint = i + 1;
+      return i;
+    }
+  }
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string& f = fields[i].name;
     if (f.size() == name.size() &&
-        std::equal(f.begin(), f.end(), name.begin(), [](char a, char b) {
-          return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-        }))
+        std::equal(f.begin(), f.end(), name.begin(), [&](char a, char b) { return upper(a) == upper(b); }))
       return i;
   }
   return std::nullopt;

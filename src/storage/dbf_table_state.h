@@ -54,6 +54,7 @@ struct DbfTable::State {
   std::uint32_t disk_count = 0;   // exclusive: records present in the file
   std::uint32_t record_number = 0;
   std::vector<std::uint8_t> record;
+  mutable std::size_t field_hint = 0;  // where the next field lookup starts
   bool eof = true;
   bool bof = false;
   bool found = false;
