@@ -187,6 +187,11 @@ bool DbfTable::set_order(int number) {
 
 int DbfTable::order() const { return s_->controlling; }
 
+std::string DbfTable::order_key_field() {
+  const Order* o = s_->open ? s_->controlling_order() : nullptr;
+  return o != nullptr ? std::string(o->index->key_field()) : std::string();
+}
+
 // --- Navigation in key order ----------------------------------------------------------
 
 // Positions on the record the order stands on, or on the next visible one after it.

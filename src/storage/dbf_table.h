@@ -154,6 +154,9 @@ class DbfTable {
   void clear_indexes();                // closes all but the structural index
   bool set_order(int order);           // 1-based; 0 = record-number order
   int order() const;
+  // The key field of the controlling order ("" without one), so a caller can tell
+  // whether an index it did not build is keyed on the field it searches.
+  std::string order_key_field();
   // First visible record whose key begins with value; found() tells; not found: eof.
   bool seek(std::string_view value);
   // Position of the current record among the visible keys of the controlling order,
