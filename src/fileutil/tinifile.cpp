@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/fs.h"
+#include "platform/path.h"
 
 namespace torvane::fileutil {
 namespace {
@@ -80,6 +81,7 @@ ParsedIni parse(std::string_view text) {
 }
 
 struct CacheEntry {
+  std::string native;  // the file the path resolved to
   platform::FileStamp stamp;
   std::shared_ptr<const ParsedIni> parsed;
 };
@@ -98,13 +100,16 @@ std::map<std::string, CacheEntry>& cache() {
 // file parses as an empty one.
 std::shared_ptr<const ParsedIni> load(std::string_view file) {
   static const auto empty = std::make_shared<const ParsedIni>();
-  const std::optional<platform::FileStamp> stamp = platform::file_stamp(file);
-  if (!stamp) return empty;
   const std::string key(file);
   auto& entries = cache();
-  if (auto found = entries.find(key); found != entries.end() && found->second.stamp == *stamp) {
+  // A hit costs one stat of the file found last time, not a new resolution of the path.
+  if (auto found = entries.find(key); found != entries.end() &&
+                                      platform::native_file_stamp(found->second.native) == found->second.stamp) {
     return found->second.parsed;
   }
+  const std::string native = platform::native_path(file);
+  const std::optional<platform::FileStamp> stamp = platform::native_file_stamp(native);
+  if (!stamp) return empty;
   const std::optional<std::string> content = platform::read_whole_file(file);
   if (!content) return empty;
   auto parsed = std::make_shared<const ParsedIni>(parse(*content));
@@ -114,7 +119,7 @@ std::shared_ptr<const ParsedIni> load(std::string_view file) {
     return parsed;
   }
   if (entries.size() >= kCacheLimit) entries.clear();
-  entries[key] = CacheEntry{*stamp, parsed};
+  entries[key] = CacheEntry{native, *stamp, parsed};
   return parsed;
 }
 

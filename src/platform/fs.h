@@ -40,6 +40,9 @@ struct FileStamp {
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 std::optional<FileStamp> file_stamp(std::string_view path);
+// The same for a path that native_path() has already resolved: no normalisation and no
+// directory scan, one system call.
+std::optional<FileStamp> native_file_stamp(const std::string& native);
 
 // Names (file-name part only, as they are on disk) of the ordinary, non-hidden files of
 // a directory that match mask ("*" and "?", compared without regard to letter case),

@@ -208,9 +208,11 @@ std::optional<std::string> read_whole_file(std::string_view path) {
   return content;
 }
 
-std::optional<FileStamp> file_stamp(std::string_view path) {
+std::optional<FileStamp> file_stamp(std::string_view path) { return native_file_stamp(native_path(path)); }
+
+std::optional<FileStamp> native_file_stamp(const std::string& native) {
   struct stat st;
-  if (!stat_of(path, st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   auto ns = [](const struct timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
   };
