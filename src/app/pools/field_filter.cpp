@@ -1,5 +1,8 @@
 #include "app/pools/field_filter.h"
 
+#include <array>
+#include <cstring>
+
 #include "app/console.h"
 #include "app/path_helpers.h"
 #include "app/pools/mab_stream.h"
@@ -69,14 +72,42 @@ class LineRewrite {
   std::string tag_;
 };
 
+// ISDXPFIELD with its answers remembered per four-byte tag: a file repeats a few
+// dozen tags over millions of lines.
+class TagTest {
+ public:
+  TagTest(const PermittedFields& table, std::string_view exclusions) : table_(table), exclusions_(exclusions) {}
+
+  bool passes(std::string_view tag) {
+    if (tag.size() < 4) return ISDXPFIELD(table_, tag, exclusions_);
+    std::uint32_t key = 0;
+    std::memcpy(&key, tag.data(), 4);
+    Slot& slot = slots_[(key * 2654435761u) >> (32 - kSlotBits)];
+    if (!slot.used || slot.key != key) slot = {key, ISDXPFIELD(table_, tag, exclusions_), true};
+    return slot.passes;
+  }
+
+ private:
+  static constexpr int kSlotBits = 10;
+  struct Slot {
+    std::uint32_t key = 0;
+    bool passes = false;
+    bool used = false;
+  };
+  const PermittedFields& table_;
+  std::string_view exclusions_;
+  std::array<Slot, std::size_t{1} << kSlotBits> slots_{};
+};
+
 }  // namespace
 
 std::string backup_name(std::string_view mab_path, int n) { return CFILENOEXT(mab_path) + ".BK" + std::to_string(n); }
 
 bool needs_filtering(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions) {
   MabLineReader reader(mab_path);
+  TagTest test(table, exclusions);
   while (reader.next()) {
-    if (!ISDXPFIELD(table, reader.head().substr(0, 4), exclusions)) return true;
+    if (!test.passes(reader.head().substr(0, 4))) return true;
   }
   return false;
 }

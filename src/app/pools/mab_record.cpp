@@ -60,9 +60,14 @@ bool is_header_line(std::string_view trimmed) {
   return starts_with(trimmed, "### ") || starts_with(trimmed, "*********M");
 }
 
-std::string label_of(std::string_view trimmed) {
-  std::string label(trim(trimmed.substr(std::min<std::size_t>(4, trimmed.size()))));
+void assign_label(std::string& label, std::string_view trimmed) {
+  label.assign(trim(trimmed.substr(std::min<std::size_t>(4, trimmed.size()))));
   if (label.size() == 6) label += "M2.01000024      h";
+}
+
+std::string label_of(std::string_view trimmed) {
+  std::string label;
+  assign_label(label, trimmed);
   return label;
 }
 

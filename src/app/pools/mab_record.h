@@ -15,6 +15,8 @@ bool is_header_line(std::string_view trimmed);
 // The record label of a header line: the line without its first four characters,
 // trimmed; a label of exactly 6 characters gets "M2.01000024      h" appended.
 std::string label_of(std::string_view trimmed);
+// The same into `label`, reusing its storage (the scan's hot path).
+void assign_label(std::string& label, std::string_view trimmed);
 
 // The number a line of field 540, 541, 542 or 551 offers, upper-cased and without
 // hyphens; nullopt when the line is of another field or its number does not qualify

@@ -50,6 +50,11 @@ bool make_older_than(std::string_view path, std::string_view reference) {
   return platform::set_last_write_time(path, earlier);
 }
 
+void keep_index_current(std::string_view table, std::string_view index) {
+  if (!newer(table, index)) return;
+  if (const auto time = platform::last_write_time(table)) platform::set_last_write_time(index, *time);
+}
+
 TableShape table_shape(std::string_view path) {
   platform::File file = platform::File::open(path, platform::Access::read, platform::Share::compatibility,
                                              platform::Disposition::open_existing);

@@ -26,6 +26,11 @@ std::string build_name(std::string_view path);
 // reference counts as newer. False when a time cannot be read or set.
 bool make_older_than(std::string_view path, std::string_view reference);
 
+// After an index build: an index that is older than its table by the table's own
+// header write (the structural-index flag) gets the table's time, so that the next
+// run does not take it as stale.
+void keep_index_current(std::string_view table, std::string_view index);
+
 // What the header of a table file says about it as a pool table.
 enum class TableShape {
   unreadable,     // no file, or it cannot be read

@@ -74,6 +74,7 @@ void create_index(const RunConfig& config, const std::string& table, const std::
   if (auto pool = open_pool_table(table, pool_open_options(config, "POOL"), quiet)) {
     pool->create_index(index);
     pool->close();
+    keep_index_current(table, index);
   }
 }
 

@@ -33,6 +33,8 @@ int percent_read(std::uint64_t offset, std::uint64_t size) {
 
 enum class Build { created, cut_short, failed };
 
+constexpr std::uint64_t kPollLines = 128;
+
 // Builds the table under its temporary name from one pass over the MAB2 file and
 // renames it into place. Prints the lines of the build except the closing ones.
 Build build_table(const PoolEntry& entry, const RunConfig& config) {
@@ -66,18 +68,23 @@ Build build_table(const PoolEntry& entry, const RunConfig& config) {
 
   bool cut_short = false;
   int shown = -1;
+  std::uint64_t next_figure_at = 0;
   EscPoll esc;
+  std::uint64_t lines = 0;
   while (reader.next()) {
     scan.line(reader.head(), reader.offset());
     if (scan.pending_position() > kMaxPosition) {
       beyond_limit = true;  // every later record lies beyond as well
       break;
     }
-    if (const int figure = percent_read(reader.offset(), reader.size()); figure != shown) {
-      shown = figure;
-      progress.show(std::to_string(figure));
+    if (reader.offset() >= next_figure_at) {  // a division only when the figure changes
+      shown = percent_read(reader.offset(), reader.size());
+      next_figure_at = reader.size() / 100 * static_cast<std::uint64_t>(shown + 1) +
+                       reader.size() % 100 * static_cast<std::uint64_t>(shown + 1) / 100;
+      progress.show(std::to_string(shown));
     }
-    if (esc.pressed()) {
+    // The first line polls, then every kPollLines lines: a poll reads the clock.
+    if ((lines++ % kPollLines) == 0 && esc.pressed()) {
       XOUT("Manueller Abbruch - Bitte warten... ");
       cut_short = true;
       break;
@@ -109,6 +116,7 @@ bool build_index(const std::string& table_path, const std::string& index_path, c
   if (auto table = open_pool_table(table_path, pool_open_options(config))) {
     table->create_index(index_path);
     table->close();
+    keep_index_current(table_path, index_path);
   }
   if (platform::file_exists(index_path)) {
     XOUT("Datei " + index_path + " wurde angelegt.");
@@ -124,20 +132,25 @@ bool build_index(const std::string& table_path, const std::string& index_path, c
 
 void PositionScan::line(std::string_view text, std::uint64_t offset) {
   const std::string_view t = fileutil::trim(text.substr(0, kScannedLineBytes));
-  if (is_header_line(t)) {
-    if (label_.empty()) label_ = label_of(t);  // numbers before the first header line
+  if (t.empty()) return;
+  if ((t.front() == '#' || t.front() == '*') && is_header_line(t)) {
+    if (label_.empty()) assign_label(label_, t);  // numbers before the first header line
     emit_pending();
     position_ = offset;
-    label_ = label_of(t);
-  } else if (!t.empty() && t.front() == '5') {
+    assign_label(label_, t);
+  } else if (t.front() == '5') {
     if (auto number = number_of(t)) number_ = std::move(*number);
   }
 }
 
 void PositionScan::emit_pending() {
   if (number_.empty() || label_.empty()) return;
-  const std::string key = isbn_key_of(number_);
-  if (!key.empty()) emit_(PositionRow{key, label_, position_});
+  row_.key = isbn_key_of(number_);
+  if (!row_.key.empty()) {
+    row_.label = label_;
+    row_.position = position_;
+    emit_(row_);
+  }
   number_.clear();
   label_.clear();
 }

@@ -54,6 +54,7 @@ class PositionScan {
   std::string number_;
   std::string label_;
   std::uint64_t position_ = 0;
+  PositionRow row_;  // handed out, its storage reused from row to row
 };
 
 // The pool table step for one pool: staleness, table build, index build. Raises
