@@ -232,9 +232,12 @@ bool DbfTable::create(std::string_view path, std::span<const FieldSpec> fields, 
     return false;
   }
   for (;;) {
+    // Cut only once the file is ours: a table open elsewhere is refused, not emptied.
     platform::File file = platform::File::open(path, platform::Access::read_write, platform::Share::exclusive,
-                                               platform::Disposition::create_always);
-    if (file.is_open() && file.write_at(0, bytes) == static_cast<std::int64_t>(bytes.size()) && file.flush()) break;
+                                               platform::Disposition::open_or_create);
+    if (file.is_open() && file.truncate(0) && file.write_at(0, bytes) == static_cast<std::int64_t>(bytes.size()) &&
+        file.flush())
+      break;
     if (!raise(StorageError{kCreateError, variant, std::string(path), file.os_error()})) return false;
   }
   if (bytes[dbf::kVersion] == dbf::kVersionFptMemo) return FptMemo::create(with_extension(path, "fpt"), variant);

@@ -18,6 +18,8 @@
 
 #include "platform/failure.h"
 #include "platform/file.h"
+#include "storage/cdx_index.h"
+#include "storage/ntx_index.h"
 #include "storage/order_index.h"
 
 namespace torvane::storage {
@@ -476,6 +478,72 @@ TEST_F(DbfTableTest, SeekAndKeyPositionsSkipHiddenRecords) {
   EXPECT_EQ(t->key_number(), 3u);
 }
 
+// The same table-and-index walk under both real index formats.
+class RealIndexTest : public DbfTableTest, public ::testing::WithParamInterface<Variant> {
+ protected:
+  void SetUp() override {
+    DbfTableTest::SetUp();
+    register_cdx_driver();
+    register_ntx_driver();
+  }
+};
+
+TEST_P(RealIndexTest, AppendSeekWalkAndCountsAcrossReopen) {
+  const Variant variant = GetParam();
+  const std::string ext = variant == Variant::cdx ? "cdx" : "ntx";
+  const std::string path = dir.file("pool.dbf");
+  ASSERT_TRUE(DbfTable::create(path, kPool, variant));
+  for (bool shared : {false, true}) {
+    auto t = DbfTable::open(path, OpenOptions().with_variant(variant).with_shared(shared));
+    ASSERT_TRUE(t);
+    if (!shared) {
+      ASSERT_TRUE(t->create_index(dir.file("pool." + ext)));
+    } else if (variant == Variant::ntx) {
+      ASSERT_TRUE(t->add_index(dir.file("pool." + ext)));
+    }
+    ASSERT_EQ(t->order(), 1);
+    for (int i = 0; i < 300; ++i) {
+      ASSERT_TRUE(t->append());
+      const int n = (i * 7919 + (shared ? 1 : 0)) % 1000;
+      ASSERT_TRUE(t->assign("ISBN", "978" + std::to_string(1000 + n) + (shared ? "S" : "X")));
+      ASSERT_TRUE(t->assign_number("POOL", n));
+      ASSERT_TRUE(t->unlock());
+    }
+    ASSERT_TRUE(t->close());
+  }
+  auto t = DbfTable::open(path, OpenOptions().with_variant(variant));
+  if (variant == Variant::ntx) {
+    ASSERT_TRUE(t->add_index(dir.file("pool." + ext)));
+  }
+  ASSERT_EQ(t->order(), 1);
+  EXPECT_EQ(read_file(path)[28], variant == Variant::cdx ? 0x01 : 0x00);
+  EXPECT_EQ(t->key_count(), 600u);
+  // Delete every tenth record in key order, then walk: ascending keys, numbered 1..n.
+  int position = 0;
+  for (t->go_top(); !t->eof(); t->skip()) {
+    if (++position % 10 == 0) {
+      t->delete_record();
+    }
+  }
+  EXPECT_EQ(t->key_count(), 540u);
+  std::string previous;
+  std::uint64_t visited = 0;
+  for (t->go_top(); !t->eof(); t->skip()) {
+    ASSERT_FALSE(t->deleted());
+    ASSERT_EQ(t->key_number(), ++visited);
+    ASSERT_LE(previous, t->text("ISBN"));
+    previous = t->text("ISBN");
+  }
+  EXPECT_EQ(visited, 540u);
+  EXPECT_TRUE(t->seek("9781000X"));
+  EXPECT_EQ(t->text("ISBN"), "9781000X     ");
+  EXPECT_FALSE(t->seek("9780"));
+  EXPECT_TRUE(t->eof());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFormats, RealIndexTest, ::testing::Values(Variant::cdx, Variant::ntx),
+                         [](const auto& info) { return std::string(variant_name(info.param)); });
+
 // --- Processes: share modes, locks, concurrent appends, a kill -----------------------
 
 // Runs fn in a child process; its return value is the exit status.
@@ -508,6 +576,22 @@ TEST_F(DbfTableTest, SecondExclusiveOpenIsASharingConflict) {
   });
   EXPECT_EQ(child, 0);
   EXPECT_TRUE(failures.messages.empty());
+}
+
+TEST_F(DbfTableTest, CreatingATableOpenElsewhereLeavesItIntact) {
+  const std::string path = pool_table({"1", "2"});
+  const Bytes before = read_file(path);
+  auto t = DbfTable::open(path, OpenOptions().with_shared(true));
+  const int child = in_child([&] {
+    bool create_error = false;
+    platform::set_failure_handler([&](const platform::Failure& f) {
+      create_error = f.message.starts_with("Error DBFCDX/1004  Create error: ");
+      return platform::FailureChoice::fail;
+    });
+    return DbfTable::create(path, kPool, Variant::cdx) ? 1 : create_error ? 0 : 2;
+  });
+  EXPECT_EQ(child, 0);
+  EXPECT_EQ(read_file(path), before);
 }
 
 struct SchemeCase {

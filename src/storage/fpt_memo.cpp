@@ -297,10 +297,11 @@ bool FptMemo::create(std::string_view memo_path, Variant variant) {
   std::copy(fpt::kSignatureText.begin(), fpt::kSignatureText.end(), header.begin() + fpt::kSignature);
   std::copy(fpt::kExtensionText.begin(), fpt::kExtensionText.end(), header.begin() + fpt::kExtension);
   for (;;) {
+    // Cut only once the file is ours: a memo file open elsewhere is refused, not emptied.
     platform::File file = platform::File::open(memo_path, platform::Access::read_write,
-                                               platform::Share::exclusive, platform::Disposition::create_always);
-    if (file.is_open() && file.write_at(0, header) == static_cast<std::int64_t>(header.size()) &&
-        file.truncate(header.size()) && file.flush())
+                                               platform::Share::exclusive, platform::Disposition::open_or_create);
+    if (file.is_open() && file.truncate(0) && file.write_at(0, header) == static_cast<std::int64_t>(header.size()) &&
+        file.flush())
       return true;
     if (!raise(StorageError{kMemoCreateError, variant, std::string(memo_path), file.os_error()})) return false;
   }
