@@ -14,6 +14,8 @@
 #include "platform/failure.h"
 #include "platform/fs.h"
 #include "platform/keyboard.h"
+#include "storage/cdx_index.h"
+#include "storage/ntx_index.h"
 
 namespace torvane::app {
 namespace {
@@ -52,7 +54,10 @@ constexpr PhaseRow kPhases[] = {
 };
 
 // Registers the CDX and NTX table drivers before the configuration is read.
-void register_table_drivers() {}
+void register_table_drivers() {
+  storage::register_cdx_driver();
+  storage::register_ntx_driver();
+}
 
 bool pool_ini_present(const RunConfig& config) {
   return platform::file_exists(config.medium_root + "POOL.INI");
