@@ -1,0 +1,116 @@
+#include "app/covers/cover_flags.h"
+
+#include "app/console.h"
+#include "app/covers/cover_statistics.h"
+#include "app/covers/cover_tables.h"
+#include "app/pools/pool_catalogue.h"
+#include "app/pools/pool_files.h"
+#include "app/pools/pool_table.h"
+#include "fileutil/library.h"
+#include "fileutil/tinifile.h"
+#include "platform/fs.h"
+
+namespace torvane::app {
+namespace {
+
+using storage::DbfTable;
+
+constexpr int kLastListed = 9999;
+constexpr int kLargestFlag = 99;  // COVER is numeric, two digits
+
+struct FlagCounts {
+  std::uint64_t found = 0, distinct = 0;
+  std::string last_isbn;  // trailing blanks do not count in comparisons
+};
+
+std::string_view without_trailing_blanks(std::string_view text) {
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+// The pool table in the run's index variant and open mode, its index attached or made.
+std::unique_ptr<DbfTable> open_pool(const RunConfig& config) {
+  const std::string table = pool_table_path(config.medium_root);
+  const std::string index = pool_index_path(config.medium_root, config.index_mode);
+  auto pool = open_pool_table(table, pool_open_options(config, "POOL"));
+  if (!pool) return nullptr;
+  const bool attached = platform::file_exists(index) ? pool->add_index(index) : pool->create_index(index);
+  if (!attached || pool->order() == 0) {
+    pool->close();
+    return nullptr;
+  }
+  return pool;
+}
+
+// One pass over the pool table for cover table n.
+void flag_pass(DbfTable& pool, DbfTable& covers, int n, FlagCounts& counts, ProgressDisplay& progress) {
+  const std::uint64_t keys = pool.key_count();
+  EscPoll esc;
+  for (pool.go_top(); !pool.eof();) {
+    progress.show(std::to_string(whole_percent(pool.key_number(), keys)));
+    // The whole field, blanks included: a blank ISBN is no prefix of every key.
+    const std::string isbn = pool.text("ISBN");
+    const std::string_view key = without_trailing_blanks(isbn);
+    const bool new_isbn = key != counts.last_isbn;
+    if (!key.empty() && covers.seek(isbn)) {
+      if (static_cast<long>(pool.number("COVER")) != n && pool.lock_record()) {
+        pool.assign_number("COVER", n);
+        if (pool.shared()) pool.unlock();
+      }
+      if (new_isbn) ++counts.found;
+    }
+    if (new_isbn) {
+      counts.last_isbn = std::string(key);
+      ++counts.distinct;
+    }
+    pool.skip();
+    if (esc.pressed()) {
+      XOUT("Manueller Abbruch - Bitte warten... ");
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+void update_cover_flags(const RunConfig& config) {
+  const std::string pool_path = pool_table_path(config.medium_root);
+  if (!platform::file_exists(pool_path)) {
+    XOUT("Error: Datei " + pool_path + " nicht vorhanden!");
+    return;
+  }
+  const fileutil::TIni ini(pool_ini_path(config.medium_root));
+  XOUT();
+  console_line("Aktualisiere pool.dbf... ");
+  ProgressDisplay progress;
+  FlagCounts counts;
+
+  auto pool = open_pool(config);
+  if (!pool) return;
+  for (int n = 1; n <= kLastListed; ++n) {
+    const std::string entry(fileutil::trim(ini.Get("Cover", std::to_string(n), "").text()));
+    if (entry.empty()) break;
+    if (n > kLargestFlag) {
+      XOUT("Warnung: Cover-Eintr\xE4ge ab " + std::to_string(n) + " in " + ini.cFileName +
+           " passen nicht in das Feld COVER und werden \xFC" "bersprungen.");
+      break;
+    }
+    const std::string path = config.medium_root + entry;
+    if (!platform::file_exists(path)) continue;
+    auto covers = open_keyed_table(path, cover_open_options(config, "COVER"));
+    if (!covers) continue;
+    flag_pass(*pool, *covers, n, counts, progress);
+    covers->close();
+  }
+
+  const std::uint64_t records = pool->record_count();
+  XOUT();
+  XOUT(statistics_line("Eintr\xE4ge in pool.dbf", records));
+  XOUT(statistics_line(" davon verschieden", counts.distinct) + percent_suffix(counts.distinct, records));
+  XOUT(statistics_line("    davon gefunden", counts.found) + percent_suffix(counts.found, counts.distinct));
+  pool->close();
+}
+
+void cover_flags(PhaseContext& context) { update_cover_flags(context.config); }
+
+}  // namespace torvane::app

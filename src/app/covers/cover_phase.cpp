@@ -1,0 +1,291 @@
+#include "app/covers/cover_phase.h"
+
+#include <memory>
+#include <optional>
+
+#include "app/console.h"
+#include "app/covers/cover_download.h"
+#include "app/covers/cover_statistics.h"
+#include "app/covers/cover_tables.h"
+#include "app/pools/pool_files.h"
+#include "app/pools/pool_table.h"
+#include "app/run_driver.h"
+#include "fileutil/library.h"
+#include "isbn/numbers.h"
+#include "platform/fs.h"
+#include "storage/dbf_table.h"
+
+namespace torvane::app {
+namespace {
+
+using storage::DbfTable;
+
+std::string compact_upper(std::string_view text) {
+  std::string out = fileutil::upper(fileutil::trim(text));
+  std::erase(out, '-');
+  std::erase(out, ' ');
+  return out;
+}
+
+// A key as the tables hold it, also tried in lower case as older tables may hold it.
+bool seek_either_case(DbfTable& table, const std::string& key) {
+  if (table.seek(key)) return true;
+  const std::string lower = fileutil::lower(key);
+  return lower != key && table.seek(lower);
+}
+
+bool find_either_case(ImportTable& table, const std::string& key) {
+  if (table.find(key)) return true;
+  const std::string lower = fileutil::lower(key);
+  return lower != key && table.find(lower);
+}
+
+// Appends one record with the key (and the image); the lock of a shared table is
+// released at once.
+void append_keyed(DbfTable& table, const std::string& key, const std::string* image) {
+  if (!table.append() || storage::network_error()) return;
+  table.assign("ISBN", key);
+  if (image != nullptr) table.assign_memo("COVER", *image);
+  if (table.shared()) table.unlock();
+}
+
+struct Tables {
+  std::unique_ptr<DbfTable> cover, not_found, pool;
+  std::unique_ptr<ImportTable> import;
+
+  void close_all() {
+    for (DbfTable* t : {pool.get(), not_found.get(), cover.get()})
+      if (t != nullptr) t->close();
+    if (import) import->close();
+  }
+};
+
+// The ISBN-10 and ISBN-13 a pool key is looked up by; empty when it has none.
+struct TitleNumbers {
+  std::string i10, i13;
+};
+
+TitleNumbers numbers_of(const std::string& isbn) {
+  TitleNumbers n;
+  // An old-style ISMN passes the ISBN-10 test but is no book number: it is neither
+  // converted nor sent, and counts as not found.
+  if (isbn.empty() || isbn.front() == 'M') return n;
+  if (isbn::ISISBN10(isbn)) {
+    n.i10 = isbn;
+    n.i13 = compact_upper(isbn::ISBN2EAN(isbn));
+  } else if (isbn::ISISBN13(isbn)) {
+    n.i13 = isbn;
+    n.i10 = compact_upper(isbn::EAN2ISBN(isbn));
+  }
+  return n;
+}
+
+class CoverPass {
+ public:
+  CoverPass(const RunConfig& config, Tables& tables) : config_(config), t_(tables) {
+    if (!config.internet) return;
+    if (auto target = download_target(config.download_server, config.download_timeout_ms)) {
+      fetch_ = server_fetch(std::move(*target));
+    } else {
+      XOUT("Warnung: Server-Eintrag " + config.download_server +
+           " ist ung\xFCltig, es werden keine Cover heruntergeladen.");
+    }
+    steps_.is_isbn10 = [](std::string_view text) { return isbn::ISISBN10(text); };
+    steps_.isbn2ean = [](std::string_view text) { return isbn::ISBN2EAN(text); };
+    steps_.store_cover = [this](const std::string& key, const std::string& image) {
+      append_keyed(*t_.cover, key, &image);
+    };
+    steps_.store_not_found = [this](const std::string& key) { append_keyed(*t_.not_found, key, nullptr); };
+  }
+
+  void run(ProgressDisplay& progress) {
+    DbfTable& pool = *t_.pool;
+    const std::uint64_t keys = pool.key_count();
+    EscPoll esc;
+    while (!pool.eof()) {
+      const std::uint64_t tenths = progress_tenths(pool.key_number(), keys);
+      progress.show(tenths_figure(tenths));
+      if (config_.stop_percent != 0 && static_cast<long long>(tenths) >= config_.stop_percent * 10LL) break;
+      std::string isbn = fileutil::upper(fileutil::trim(pool.text("ISBN")));
+      counts.last_isbn = isbn;
+      const bool found = look_up(isbn);
+      pool.skip();
+      if (!isbn.empty()) ++(found ? counts.found : counts.not_found);
+      if (esc.pressed()) {
+        XOUT("Manueller Abbruch - Bitte warten... ");
+        break;
+      }
+    }
+  }
+
+  CoverCounts counts;
+
+ private:
+  // One title: true when it got a cover now. isbn is cleared when the title is not to
+  // be counted (it already has a cover, or the server said "no" in an earlier run).
+  bool look_up(std::string& isbn) {
+    TitleNumbers n = numbers_of(isbn);
+    if (!n.i13.empty() && seek_either_case(*t_.cover, n.i13)) {
+      isbn.clear();
+      return true;
+    }
+    if (!n.i13.empty() && t_.import && from_import(n.i13)) return true;
+    if (!config_.internet) return false;
+    if (!n.i13.empty() && seek_either_case(*t_.not_found, n.i13)) {
+      isbn.clear();
+      return false;
+    }
+    return !n.i10.empty() && from_server(n.i10);
+  }
+
+  bool from_import(const std::string& i13) {
+    if (!find_either_case(*t_.import, i13)) return false;
+    // A cover that cannot be read is not copied: the title would keep an empty one.
+    const std::optional<std::string> image = t_.import->cover();
+    if (!image) return false;
+    DbfTable& cover = *t_.cover;
+    if (!cover.append() || storage::network_error()) return false;
+    cover.assign("ISBN", i13);
+    cover.assign_memo("COVER", *image);
+    if (cover.shared()) cover.unlock();
+    return true;
+  }
+
+  bool from_server(const std::string& i10) {
+    if (!fetch_ || unreachable_.given_up()) return false;
+    const CoverOutcome outcome = GETCOVER(i10, *fetch_, steps_);
+    ++(outcome == CoverOutcome::image ? counts.server_found : counts.server_not_found);
+    if (unreachable_.note(outcome)) {
+      XOUT("Warnung: Der Cover-Server antwortet nicht, in diesem Lauf werden keine Cover mehr "
+           "heruntergeladen.");
+    }
+    return outcome == CoverOutcome::image;
+  }
+
+  const RunConfig& config_;
+  Tables& t_;
+  std::optional<CoverFetch> fetch_;
+  CoverSteps steps_;
+  UnreachableRun unreachable_;
+};
+
+// The pool table read-only in ISBN order, its index made first when it is missing.
+std::unique_ptr<DbfTable> open_pool_in_order(const RunConfig& config) {
+  const std::string table = pool_table_path(config.medium_root);
+  const std::string index = pool_index_path(config.medium_root, config.index_mode);
+  if (!platform::file_exists(table)) return nullptr;
+  repair_pool_index(config);
+  if (!platform::file_exists(index)) return nullptr;
+  auto pool = open_pool_table(table, pool_open_options(config, "POOL").with_read_only());
+  if (pool && (!pool->add_index(index) || pool->order() == 0)) {
+    pool->close();
+    return nullptr;
+  }
+  if (pool) pool->go_top();
+  return pool;
+}
+
+// Positions the pool table on the first key that begins with `Start`; at its end when
+// there is none, so the pass handles no record.
+void go_to_start(DbfTable& pool, const RunConfig& config) {
+  if (config.start_isbn.empty()) return;
+  const std::string key = start_key(config.start_isbn);
+  if (key.empty() || pool.seek(key)) return;
+  XOUT("Warnung: Kein Eintrag in " + pool.path() + " beginnt mit " + config.start_isbn + ".");
+}
+
+bool prepare_cover_table(const std::string& path) {
+  if (platform::file_exists(path)) return true;
+  platform::delete_file(cover_memo_path(path));
+  platform::delete_file(cover_index_path(path));
+  return create_cover_table(path);
+}
+
+bool prepare_not_found_table(const NotFoundPlace& place) {
+  if (platform::file_exists(place.path)) return true;
+  if (place.moved) {
+    XOUT("Warnung: Der Ordner des Programms ist schreibgesch\xFCtzt, " + place.path + " wird beim Cover-Katalog angelegt.");
+  }
+  return create_not_found_table(place.path);
+}
+
+void print_settings(const RunConfig& config) {
+  XOUT(summary_line("Datentr\xE4ger-Coverdatei", config.cover_dbf));
+  if (!config.cover_import_dbf.empty()) XOUT(summary_line("DBF-Importdatei mit Covers", config.cover_import_dbf));
+  XOUT(summary_line("Cover aus Internet herunterladen", config.internet ? "Ja" : "nein"));
+}
+
+}  // namespace
+
+std::string start_key(std::string_view start) {
+  const std::string value = compact_upper(start);
+  if (value.empty() || value.front() == 'M' || !isbn::ISISBN10(value)) return value;
+  const std::string ean = compact_upper(isbn::ISBN2EAN(value));
+  return ean.empty() ? value : ean;
+}
+
+std::vector<std::string> cover_statistics(const CoverCounts& c, const TableSizes& sizes, bool internet) {
+  std::vector<std::string> lines;
+  lines.emplace_back();
+  lines.push_back(statistics_line("Gefundene ISBN-Cover", c.found));
+  lines.push_back(statistics_line("Nicht-gefundene Cover", c.not_found));
+  lines.push_back(statistics_line("Bearbeitete ISBN", c.found + c.not_found));
+  if (internet) {
+    lines.emplace_back();
+    lines.push_back(statistics_line("Im Internet gefunden", c.server_found));
+    lines.push_back(statistics_line("Im Internet nicht gefunden", c.server_not_found));
+    lines.push_back(statistics_line("Internetzugriffe ingesamt", c.server_found + c.server_not_found));
+  }
+  lines.emplace_back();
+  lines.push_back(statistics_line("Eintr\xE4ge in pool.dbf", sizes.pool));
+  lines.push_back(statistics_line("Vorhandene Cover", sizes.covers) + percent_suffix(sizes.covers, sizes.pool));
+  const std::uint64_t handled = sizes.covers + sizes.not_found;
+  lines.push_back(statistics_line("Bearbeitete Eintr\xE4ge", handled) + percent_suffix(handled, sizes.pool));
+  lines.push_back(summary_line("Letzter ISBN-Eintrag", isbn::ISBN2EAN(c.last_isbn)));
+  return lines;
+}
+
+void run_cover_phase(const RunConfig& config, std::string_view executable) {
+  if (!prepare_cover_table(config.cover_dbf)) return;
+  print_settings(config);
+
+  Tables tables;
+  tables.cover = open_keyed_table(config.cover_dbf, cover_open_options(config, "COVER"));
+  if (!tables.cover) return;
+  if (!config.cover_import_dbf.empty()) tables.import = ImportTable::open(config.cover_import_dbf, config);
+  const NotFoundPlace place = not_found_place(config.cover_dbf, executable);
+  if (prepare_not_found_table(place)) {
+    tables.not_found = open_keyed_table(place.path, cover_open_options(config, "NOTFOUND"));
+  }
+  if (!tables.not_found) {
+    tables.close_all();
+    return;
+  }
+  tables.pool = open_pool_in_order(config);
+  if (tables.pool) go_to_start(*tables.pool, config);
+
+  CoverPass pass(config, tables);
+  XOUT();
+  XOUT("Suche nach Covers... ");
+  ProgressDisplay progress;
+  if (tables.pool) pass.run(progress);
+
+  TableSizes sizes;
+  sizes.pool = tables.pool ? tables.pool->record_count() : 0;
+  sizes.covers = tables.cover->record_count();
+  sizes.not_found = tables.not_found->record_count();
+  for (const std::string& line : cover_statistics(pass.counts, sizes, config.internet)) XOUT(line);
+  tables.close_all();
+}
+
+void cover_index_repair(PhaseContext& context) { repair_cover_indexes(context.config, fileutil::I_EXENAME()); }
+
+void pool_table_check(PhaseContext& context) {
+  const std::string path = pool_table_path(context.config.medium_root);
+  context.pool_table_present = platform::file_exists(path);
+  if (!context.pool_table_present) XOUT("Error: Datei " + path + " nicht vorhanden!");
+}
+
+void cover_phase(PhaseContext& context) { run_cover_phase(context.config, fileutil::I_EXENAME()); }
+
+}  // namespace torvane::app

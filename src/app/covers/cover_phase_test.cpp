@@ -1,0 +1,296 @@
+#include "app/covers/cover_phase.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/covers/cover_statistics.h"
+#include "app/covers/cover_test_tables.h"
+#include "isbn/numbers.h"
+#include "support/http_test_server.h"
+
+namespace torvane::app {
+namespace {
+
+using cover_test::ean;
+using cover_test::title;
+using testing::HttpTestServer;
+using testing::ScriptedReply;
+using Lines = std::vector<std::string>;
+
+std::string isbn10_of(const std::string& key) {
+  std::string isbn = isbn::EAN2ISBN(key);
+  std::erase(isbn, '-');
+  return isbn;
+}
+
+std::string jpeg(std::size_t size, char fill = 'j') {
+  std::string b = "\xFF\xD8\xFF\xE0";
+  b.resize(size, fill);
+  return b;
+}
+
+TEST(CoverStatistics, LinesAndFigures) {
+  EXPECT_EQ(statistics_line("Gefundene ISBN-Cover", 2), "Gefundene ISBN-Cover...............:          2");
+  EXPECT_EQ(statistics_line("    davon gefunden", 1234567890123ull), "    davon gefunden.................: 1234567890123");
+  EXPECT_EQ(percent_suffix(3, 8), " (38%)");   // 37.5 rounds up
+  EXPECT_EQ(percent_suffix(1, 3), " (33%)");
+  EXPECT_EQ(percent_suffix(6, 5), " (120%)");
+  EXPECT_EQ(percent_suffix(5, 0), " (0%)");
+  EXPECT_EQ(tenths_figure(progress_tenths(3, 8)), "37.5");
+  EXPECT_EQ(tenths_figure(progress_tenths(1, 3)), "33.3");
+  EXPECT_EQ(tenths_figure(progress_tenths(2, 3)), "66.7");
+  EXPECT_EQ(tenths_figure(progress_tenths(1, 2000)), "0.1");  // 0.05 rounds up
+  EXPECT_EQ(tenths_figure(progress_tenths(4, 4)), "100.0");
+  EXPECT_EQ(tenths_figure(progress_tenths(1, 0)), "0.0");
+}
+
+TEST(CoverStatistics, AllLinesWithAndWithoutInternet) {
+  CoverCounts c;
+  c.found = 2;
+  c.not_found = 3;
+  c.server_found = 1;
+  c.server_not_found = 4;
+  c.last_isbn = "9783161484100";
+  const TableSizes sizes{8, 3, 1};
+  const Lines with = cover_statistics(c, sizes, true);
+  EXPECT_EQ(with, (Lines{"",
+                         "Gefundene ISBN-Cover...............:          2",
+                         "Nicht-gefundene Cover..............:          3",
+                         "Bearbeitete ISBN...................:          5",
+                         "",
+                         "Im Internet gefunden...............:          1",
+                         "Im Internet nicht gefunden.........:          4",
+                         "Internetzugriffe ingesamt..........:          5",
+                         "",
+                         "Eintr\xE4ge in pool.dbf...............:          8",
+                         "Vorhandene Cover...................:          3 (38%)",
+                         "Bearbeitete Eintr\xE4ge...............:          4 (50%)",
+                         "Letzter ISBN-Eintrag...............: 9783161484100"}));
+  EXPECT_EQ(cover_statistics(c, sizes, false).size(), with.size() - 4);
+  c.last_isbn = "";
+  EXPECT_EQ(cover_statistics(c, TableSizes{}, false).back(), "Letzter ISBN-Eintrag...............: ");
+}
+
+TEST(StartKey, BroughtIntoTheKeyForm) {
+  EXPECT_EQ(start_key(" 3-16-148410-X "), "9783161484100");  // ISBN-10 -> its ISBN-13
+  EXPECT_EQ(start_key("316148410x"), "9783161484100");
+  EXPECT_EQ(start_key("978-3-16-148410-0"), "9783161484100");  // ISBN-13 as it is
+  EXPECT_EQ(start_key("978316"), "978316");                    // a prefix stays a prefix
+  EXPECT_EQ(start_key("9999999999"), "9999999999");            // no known range: unchanged
+  EXPECT_EQ(start_key("m123456789"), "M123456789");            // never converted
+  EXPECT_EQ(start_key(""), "");
+}
+
+class CoverPhase : public cover_test::CoverMedium {
+ protected:
+  Lines run() {
+    run_cover_phase(config, executable());
+    return capture.lines();
+  }
+  std::string settings(bool import = false) {
+    std::string s = "Datentr\xE4ger-Coverdatei.............: " + config.cover_dbf + "\n";
+    if (import) s += "DBF-Importdatei mit Covers.........: " + config.cover_import_dbf + "\n";
+    return s + "Cover aus Internet herunterladen...: " + (config.internet ? "Ja" : "nein");
+  }
+  static std::string joined(const Lines& lines, std::size_t from = 0, std::size_t count = std::string::npos) {
+    std::string out;
+    for (std::size_t i = from; i < lines.size() && i - from < count; ++i) out += (i > from ? "\n" : "") + lines[i];
+    return out;
+  }
+};
+
+TEST_F(CoverPhase, ExistingImportedAndMissingCoversAreCountedAsSpecified) {
+  const std::string image = std::string("GIF89a\x00\x1A\xFF", 9) + std::string(1500, '\x1A');
+  const std::string k977 = ean("977123456700"), k979 = ean("979100000000");
+  write_pool({"", "12345678", k977, title(1), title(2), title(2), title(3), k979});
+  write_covers(config.cover_dbf, {{title(1), "old"}});
+  config.cover_import_dbf = dir.path("dvd/import/import.dbf");
+  dir.make_dir("dvd/import");
+  write_covers(config.cover_import_dbf, {{k977, "no"}, {title(2), image}, {k979, "979"}});
+  const std::string import_before = dir.read("dvd/import/import.dbf") + dir.read("dvd/import/import.fpt");
+
+  const Lines lines = run();
+  EXPECT_EQ(joined(lines), settings(true) +
+                               "\n\nSuche nach Covers... \n\n"
+                               "Gefundene ISBN-Cover...............:          2\n"
+                               "Nicht-gefundene Cover..............:          3\n"
+                               "Bearbeitete ISBN...................:          5\n\n"
+                               "Eintr\xE4ge in pool.dbf...............:          8\n"
+                               "Vorhandene Cover...................:          3 (38%)\n"
+                               "Bearbeitete Eintr\xE4ge...............:          3 (38%)\n"
+                               "Letzter ISBN-Eintrag...............: " + k979);
+  EXPECT_EQ(capture.console.figures,
+            (Lines{"12.5%  ", "25.0%  ", "37.5%  ", "50.0%  ", "62.5%  ", "75.0%  ", "87.5%  ", "100.0%  "}));
+  EXPECT_EQ(rows_of(config.cover_dbf),
+            (std::vector<std::pair<std::string, std::string>>{{title(1), "old"}, {title(2), image}, {k979, "979"}}));
+  EXPECT_EQ(dir.read("dvd/import/import.dbf") + dir.read("dvd/import/import.fpt"), import_before);
+  EXPECT_TRUE(dir.exists("bin/notfound.dbf"));  // beside the executable
+  EXPECT_TRUE(dir.exists("bin/notfound.cdx"));
+
+  // A second run finds everything it copied.
+  capture.console.text.clear();
+  const Lines again = run();
+  EXPECT_EQ(again[6], "Gefundene ISBN-Cover...............:          0");
+  EXPECT_EQ(again[7], "Nicht-gefundene Cover..............:          3");
+}
+
+TEST_F(CoverPhase, StopStartAndEsc) {
+  write_pool({title(0), title(1), title(2), title(3)});
+  config.stop_percent = 50;
+  Lines lines = run();
+  EXPECT_EQ(capture.console.figures, (Lines{"25.0%  ", "50.0%  "}));
+  EXPECT_EQ(lines[7], "Bearbeitete ISBN...................:          1");
+  EXPECT_EQ(lines.back(), "Letzter ISBN-Eintrag...............: " + title(0));
+
+  // Start as a hyphenated ISBN-10 finds the ISBN-13 key.
+  capture.console = {};
+  config.stop_percent = 0;
+  config.start_isbn = isbn::EAN2ISBN(title(2));
+  ASSERT_NE(config.start_isbn.find('-'), std::string::npos);
+  lines = run();
+  EXPECT_EQ(capture.console.figures, (Lines{"75.0%  ", "100.0%  "}));
+  EXPECT_EQ(lines[7], "Bearbeitete ISBN...................:          2");
+
+  // A start that finds nothing: the empty pass, with one warning.
+  capture.console = {};
+  config.start_isbn = "3-9999";
+  lines = run();
+  EXPECT_EQ(lines[2], "Warnung: Kein Eintrag in " + pool_path() + " beginnt mit 3-9999.");
+  EXPECT_TRUE(capture.console.figures.empty());
+  EXPECT_EQ(lines[8], "Bearbeitete ISBN...................:          0");
+
+  // Esc after the first record ends the pass; the statistics still follow.
+  capture.console = {};
+  config.start_isbn.clear();
+  capture.keyboard.keys = {'x', 27};
+  lines = run();
+  EXPECT_EQ(lines[4], "Manueller Abbruch - Bitte warten... ");
+  EXPECT_EQ(lines[8], "Bearbeitete ISBN...................:          2");
+  EXPECT_EQ(lines.back(), "Letzter ISBN-Eintrag...............: " + title(1));
+}
+
+TEST_F(CoverPhase, EmptyPoolTable) {
+  write_pool({});
+  const Lines lines = run();
+  EXPECT_EQ(joined(lines, 9), "Eintr\xE4ge in pool.dbf...............:          0\n"
+                              "Vorhandene Cover...................:          0 (0%)\n"
+                              "Bearbeitete Eintr\xE4ge...............:          0 (0%)\n"
+                              "Letzter ISBN-Eintrag...............: ");
+}
+
+TEST_F(CoverPhase, ImportTableMissingOrWithoutIndex) {
+  write_pool({title(1), title(2)});
+  config.cover_import_dbf = dir.path("dvd/import.dbf");
+  Lines lines = run();
+  EXPECT_EQ(lines[3], "Error: Datei " + config.cover_import_dbf + " nicht vorhanden!");
+  EXPECT_EQ(lines[8], "Nicht-gefundene Cover..............:          2");
+
+  // Without a CDX file the import table is searched through keys kept in memory; it
+  // is left exactly as it was, and no index is made for it.
+  write_covers(config.cover_import_dbf, {{title(2), "second"}, {title(1), "first"}, {title(1), "duplicate"}}, false);
+  const std::string before = dir.read("dvd/import.dbf") + dir.read("dvd/import.fpt");
+  capture.console = {};
+  lines = run();
+  EXPECT_EQ(lines[6], "Gefundene ISBN-Cover...............:          2");
+  EXPECT_EQ(rows_of(config.cover_dbf),
+            (std::vector<std::pair<std::string, std::string>>{{title(1), "first"}, {title(2), "second"}}));
+  EXPECT_EQ(dir.read("dvd/import.dbf") + dir.read("dvd/import.fpt"), before);
+  EXPECT_FALSE(dir.exists("dvd/import.cdx"));
+}
+
+TEST_F(CoverPhase, AStaleCoverIndexIsRebuiltBeforeThePass) {
+  // The index as a run killed after appending left it: the second record has no key.
+  write_covers(config.cover_dbf, {{title(1), "one"}});
+  std::filesystem::copy_file(dir.path("dvd/cover/cover.cdx"), dir.path("old.cdx"));
+  {
+    auto cover = storage::DbfTable::open(config.cover_dbf);
+    ASSERT_TRUE(cover && cover->append());
+    cover->assign("ISBN", title(2));
+    cover->assign_memo("COVER", "two");
+    cover->close();
+  }
+  std::filesystem::copy_file(dir.path("old.cdx"), dir.path("dvd/cover/cover.cdx"),
+                             std::filesystem::copy_options::overwrite_existing);
+  write_pool({title(2)});
+  config.cover_import_dbf = dir.path("dvd/import.dbf");
+  write_covers(config.cover_import_dbf, {{title(2), "again"}});
+  const Lines lines = run();
+  EXPECT_EQ(lines[8], "Bearbeitete ISBN...................:          0");
+  EXPECT_EQ(rows_of(config.cover_dbf).size(), 2u);
+}
+
+TEST_F(CoverPhase, NotFoundTablePlace) {
+  write_pool({title(1)});
+  // The executable's folder cannot be written: a new table goes beside the cover table.
+  std::filesystem::permissions(dir.path("bin"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const Lines lines = run();
+  std::filesystem::permissions(dir.path("bin"), std::filesystem::perms::owner_all);
+  const std::string place = dir.path("dvd/cover/notfound.dbf");
+  EXPECT_EQ(lines[2], "Warnung: Der Ordner des Programms ist schreibgesch\xFCtzt, " + place +
+                          " wird beim Cover-Katalog angelegt.");
+  EXPECT_TRUE(dir.exists("dvd/cover/notfound.dbf"));
+  EXPECT_FALSE(dir.exists("bin/notfound.dbf"));
+  // From now on it is found there, though the executable's folder is writable again.
+  capture.console = {};
+  EXPECT_EQ(run()[2], "");
+  EXPECT_FALSE(dir.exists("bin/notfound.dbf"));
+}
+
+TEST_F(CoverPhase, ServerLookUps) {
+  const std::string image = jpeg(1200);
+  const std::string wanted = isbn10_of(title(0));
+  HttpTestServer server([&](const std::string& path) {
+    if (path.find(wanted) != std::string::npos) return ScriptedReply{HttpTestServer::response(200, image)};
+    return ScriptedReply{HttpTestServer::response(404, std::string(2000, 'n'))};
+  });
+  const std::string ismn = "M123456789", k979 = ean("979100000000");
+  write_pool({title(0), title(1), title(2), k979, ismn});
+  // title(2) was asked for in an earlier run.
+  ASSERT_TRUE(storage::DbfTable::create(dir.path("dvd/cover/notfound.dbf"),
+                                        std::array<storage::FieldSpec, 1>{{{"ISBN", 'C', 13, 0}}}, storage::Variant::cdx));
+  {
+    auto nf = storage::DbfTable::open(dir.path("dvd/cover/notfound.dbf"));
+    ASSERT_TRUE(nf && nf->append());
+    nf->assign("ISBN", title(2));
+    nf->close();
+  }
+  config.internet = true;
+  config.download_server = "127.0.0.1:" + std::to_string(server.port());
+  config.download_timeout_ms = 5000;
+  const Lines lines = run();
+
+  const std::string i10 = isbn10_of(title(1));
+  EXPECT_EQ(server.paths(), (Lines{"/images/P/" + wanted + ".03.MZZZZZZZ.jpg", "/images/P/" + i10 + ".03.MZZZZZZZ.jpg",
+                                   "/images/P/" + i10 + ".03.MZZZZZZZ.gif", "/images/P/" + i10 + ".03.TZZZZZZZ.jpg",
+                                   "/images/P/" + i10 + ".03.TZZZZZZZ.gif"}));
+  EXPECT_EQ(server.requests().front(), "GET /images/P/" + wanted + ".03.MZZZZZZZ.jpg HTTP/1.1\r\nHost: " +
+                                           config.download_server +
+                                           "\r\nUser-agent: Mozilla/3.0 compatible\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(joined(lines, 5, 8), "Gefundene ISBN-Cover...............:          1\n"
+                                 "Nicht-gefundene Cover..............:          3\n"
+                                 "Bearbeitete ISBN...................:          4\n\n"
+                                 "Im Internet gefunden...............:          1\n"
+                                 "Im Internet nicht gefunden.........:          1\n"
+                                 "Internetzugriffe ingesamt..........:          2\n");
+  EXPECT_EQ(rows_of(config.cover_dbf), (std::vector<std::pair<std::string, std::string>>{{title(0), image}}));
+  EXPECT_EQ(rows_of(dir.path("dvd/cover/notfound.dbf")),
+            (std::vector<std::pair<std::string, std::string>>{{title(2), ""}, {title(1), ""}}));
+}
+
+TEST_F(CoverPhase, AServerThatFailsIsGivenUpAfterThreeTitles) {
+  HttpTestServer server([](const std::string&) { return ScriptedReply{HttpTestServer::response(503, "busy")}; });
+  write_pool({title(0), title(1), title(2), title(3), title(4)});
+  config.internet = true;
+  config.download_server = "127.0.0.1:" + std::to_string(server.port());
+  const Lines lines = run();
+  EXPECT_EQ(server.paths().size(), 12u);  // three titles, four paths each
+  EXPECT_EQ(lines[4], "Warnung: Der Cover-Server antwortet nicht, in diesem Lauf werden keine Cover mehr "
+                      "heruntergeladen.");
+  EXPECT_EQ(lines[7], "Nicht-gefundene Cover..............:          5");
+  EXPECT_EQ(lines[11], "Im Internet nicht gefunden.........:          3");
+  EXPECT_TRUE(rows_of(dir.path("bin/notfound.dbf")).empty());  // nothing recorded as not found
+}
+
+}  // namespace
+}  // namespace torvane::app

@@ -1,0 +1,86 @@
+#pragma once
+// The tables of the cover phases. All of them use the CDX driver; the index file is
+// the table's path before the first point of its file name + ".cdx", one order on ISBN.
+//
+//   table            file                 fields                        opened
+//   cover table      `CoverDBF`           ISBN C13, COVER M10 (+ .fpt)  open mode
+//   not-found table  notfound.dbf         ISBN C13                      open mode
+//   import table     `CoverImportDBF`     at least ISBN C, COVER M      read only, as TMPCOVER
+//
+// The not-found table lies beside the cover table when it is there, else beside the
+// executable; when the executable's folder cannot be written, a new one goes beside
+// the cover table instead.
+//
+// A cover or not-found index that does not hold one key per record (a run killed
+// before its index pages were written) is rebuilt when the table is opened, so a
+// title with a cover is never given a second one.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/run_config.h"
+#include "storage/dbf_table.h"
+
+namespace torvane::app {
+
+// <path before the first point of the file name>.cdx / .fpt
+std::string cover_index_path(std::string_view table);
+std::string cover_memo_path(std::string_view table);
+
+// The folder part of a path joined with a file name, with the separator the path uses.
+std::string beside(std::string_view path, std::string_view file_name);
+
+// Whether a new file can be made in folder: it has write permission and a probe file
+// can be created (and is removed again).
+bool folder_writable(std::string_view folder);
+
+struct NotFoundPlace {
+  std::string path;
+  bool moved = false;  // beside the cover table because the executable's folder is not writable
+};
+// Where the not-found table is, or where a new one goes.
+NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view executable);
+
+bool create_cover_table(std::string_view path);
+bool create_not_found_table(std::string_view path);
+
+// CDX variant and the run's open mode.
+storage::OpenOptions cover_open_options(const RunConfig& config, std::string alias, bool read_only = false);
+
+// A table searched through its ISBN order: attaches the CDX file or creates it when it
+// is missing, and rebuilds it when its keys do not match the records one for one.
+// Prints "Error: Datei <path> ist beschädigt." (or "hat kein Feld ISBN.", "konnte nicht
+// geöffnet werden.") and gives nullptr when the table cannot be used.
+std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, const storage::OpenOptions& options);
+
+// Before the cover phase: a cover or not-found table without its CDX file gets one.
+void repair_cover_indexes(const RunConfig& config, std::string_view executable);
+
+// The import table of covers, searched by ISBN through its own first order when that
+// is keyed on ISBN and complete, else through a key list built in memory for the run.
+// The table is never changed.
+class ImportTable {
+ public:
+  // Prints one "Error: " line and gives nullptr when the table is missing or unusable.
+  static std::unique_ptr<ImportTable> open(const std::string& path, const RunConfig& config);
+
+  // Positions on the first record whose ISBN begins with value; true when there is one.
+  bool find(std::string_view value);
+  // The COVER of the record found; nullopt when it cannot be read.
+  std::optional<std::string> cover();
+  bool in_memory() const { return keys_.has_value(); }
+  bool close() { return table_->close(); }
+
+ private:
+  explicit ImportTable(std::unique_ptr<storage::DbfTable> table) : table_(std::move(table)) {}
+  void build_key_list();
+
+  std::unique_ptr<storage::DbfTable> table_;
+  std::optional<std::map<std::string, std::uint32_t, std::less<>>> keys_;
+};
+
+}  // namespace torvane::app
