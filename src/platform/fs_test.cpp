@@ -121,6 +121,20 @@ TEST_F(Fs, ShareModesBetweenTwoHandles) {
   EXPECT_EQ(missing.os_error(), kOsFileNotFound);
 }
 
+TEST_F(Fs, CreateRefusedForASharingConflictLeavesTheFileIntact) {
+  dir.write("t.dbf", "0123456789");
+  const std::string path = dir.path("T.DBF");
+  File holder = File::open(path, Access::read_write, Share::exclusive, Disposition::open_existing);
+  ASSERT_TRUE(holder.is_open());
+  File create = File::open(path, Access::read_write, Share::exclusive, Disposition::create_always);
+  EXPECT_EQ(create.os_error(), kOsSharingViolation);
+  EXPECT_EQ(holder.size(), 10);
+  holder.close();
+  File again = File::open(path, Access::read_write, Share::exclusive, Disposition::create_always);
+  ASSERT_TRUE(again.is_open());
+  EXPECT_EQ(again.size(), 0);
+}
+
 TEST(ConsoleText, Windows1252BecomesUtf8) {
   EXPECT_EQ(cp1252_to_utf8("Pr\xFC" "fung"), "Pr\xC3\xBC" "fung");
   EXPECT_EQ(cp1252_to_utf8("\x80 \xE4\xF6\xDF"), "\xE2\x82\xAC \xC3\xA4\xC3\xB6\xC3\x9F");

@@ -68,7 +68,9 @@ File::~File() { close(); }
 File File::open(std::string_view path, Access access, Share share, Disposition disposition) {
   const std::string native = native_path(path);
   int flags = O_CLOEXEC;
-  if (disposition == Disposition::create_always) flags |= O_CREAT | O_TRUNC;
+  // A file to be created anew is cut only once its share lock is held, so that a
+  // create refused for a sharing conflict leaves the other holder's file intact.
+  if (disposition == Disposition::create_always) flags |= O_CREAT;
   if (disposition == Disposition::open_or_create) flags |= O_CREAT;
   // An exclusive lock (the share lock of an exclusive open, a record lock) needs a
   // descriptor open for writing, so a read access with a share mode asks for read and
@@ -97,6 +99,11 @@ File File::open(std::string_view path, Access access, Share share, Disposition d
       file.os_error_ = kOsSharingViolation;
       return file;
     }
+  }
+  if (disposition == Disposition::create_always && ::ftruncate(fd, 0) != 0) {
+    file.os_error_ = windows_code(errno);
+    ::close(fd);
+    return file;
   }
   file.fd_ = fd;
   file.read_only_ = access == Access::read;
