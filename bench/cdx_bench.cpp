@@ -2,6 +2,9 @@
 // of the same keys written as text lines "key record", measured in the same run.
 // Prints the ratio (goal: at most 0.5) and the peak memory of a build with a 64 MB sort
 // budget (goal: under 128 MB), whose file must equal the default build's byte for byte.
+// Then walks the built order twice, plainly and asking key number and key count on every
+// step as the cover phases do, and prints the ratio of the two (goal: near 1, the
+// numbers being kept rather than recounted).
 //
 //   TORVANE_BENCH_KEYS   number of keys (default 5,000,000)
 
@@ -36,6 +39,8 @@ constexpr std::uint32_t kRecordLength = 14;
 std::string g_dir;
 double g_sort_seconds = 0;
 double g_build_seconds = 0;
+double g_walk_seconds = 0;
+double g_counted_walk_seconds = 0;
 
 std::size_t key_count() {
   const char* text = std::getenv("TORVANE_BENCH_KEYS");
@@ -104,6 +109,35 @@ void BM_CdxBulkBuild(benchmark::State& state) {
   }
 }
 
+std::unique_ptr<storage::OrderIndex> open_built() {
+  storage::KeySource source;
+  source.key_length = 13;
+  source.key_field = "ISBN";
+  return storage::cdx::open_index(g_dir + "/pool.cdx", source, {});
+}
+
+// Walks the whole order; with counts, asks key number and key count at every key.
+void walk(benchmark::State& state, bool counts, double& seconds) {
+  for (auto _ : state) {
+    std::unique_ptr<storage::OrderIndex> order = open_built();
+    if (!order) {
+      state.SkipWithError("open failed");
+      return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::uint64_t sum = 0;
+    for (std::optional<std::uint32_t> record = order->go_top(); record && *record != 0; record = order->skip()) {
+      sum += *record;
+      if (counts) sum += *order->key_number() + *order->key_count();
+    }
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    benchmark::DoNotOptimize(sum);
+  }
+}
+
+void BM_Walk(benchmark::State& state) { walk(state, false, g_walk_seconds); }
+void BM_WalkWithKeyNumbers(benchmark::State& state) { walk(state, true, g_counted_walk_seconds); }
+
 // Runs this program again as a child that only builds, and returns its peak resident
 // memory in kilobytes (0 when it failed).
 long child_peak_kb(const char* self, const std::string& index, std::size_t budget) {
@@ -140,6 +174,9 @@ int main(int argc, char** argv) {
 
   benchmark::RegisterBenchmark("LC_ALL=C sort (text)", BM_LcAllCSort)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("cdx bulk build", BM_CdxBulkBuild)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("walk", BM_Walk)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("walk with key number and count", BM_WalkWithKeyNumbers)
+      ->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();
 
   // Same file name in another folder: the tag is named after the file.
@@ -157,6 +194,8 @@ int main(int argc, char** argv) {
   std::printf("peak memory with a 64 MB sort budget: %.1f MB (goal < 128 MB) %s\n", peak_kb / 1024.0,
               peak_kb > 0 && peak_kb < 128 * 1024 ? "ok" : "MISSED");
   std::printf("same bytes as the default budget: %s\n", same ? "yes" : "NO");
+  std::printf("walk: %.3f s, with key number and key count per key: %.3f s, ratio %.2f\n", g_walk_seconds,
+              g_counted_walk_seconds, g_walk_seconds > 0 ? g_counted_walk_seconds / g_walk_seconds : 0);
   std::error_code ignored;
   std::filesystem::remove_all(g_dir, ignored);
   benchmark::Shutdown();
