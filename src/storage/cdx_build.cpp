@@ -71,7 +71,7 @@ bool write_directory(PageWriter& pages, std::string_view tag) {
 
 struct WriteOutcome {
   bool ok = false;
-  int os_code = 0;
+  bool sort_failed = false;  // the sorter raised its failure already
   std::uint64_t key_count = 0;
 };
 
@@ -89,7 +89,7 @@ WriteOutcome write_index(platform::File& file, SortedKeys& keys, std::string_vie
   while (keys.next(key, record))
     if (!tree.add(key, record)) return outcome;
   if (keys.failed()) {
-    outcome.os_code = -1;  // raised by the sorter
+    outcome.sort_failed = true;
     return outcome;
   }
   if (!tree.finish() || !pages.flush()) return outcome;
@@ -213,11 +213,8 @@ std::string temporary_name_for(std::string_view index_path) { return std::string
 
 BuildOutcome build_index_file(std::string_view path, const KeySource& source, const IndexOptions& options) {
   BuildOutcome outcome;
-  if (source.key_type != 'C') {
-    fail(kIndexKeyTypeError, path);
-    return outcome;
-  }
-  if (source.key_length == 0 || source.key_length > kMaxKeyLength || source.table == nullptr) {
+  // Only character keys are indexed, of 1 to 240 bytes.
+  if (source.key_type != 'C' || source.key_length == 0 || source.key_length > kMaxKeyLength) {
     fail(kIndexKeyTypeError, path);
     return outcome;
   }
@@ -234,7 +231,7 @@ BuildOutcome build_index_file(std::string_view path, const KeySource& source, co
   WriteOutcome written;
   if (keys) written = write_index(file, *keys, tag_name_for(path), source, options);
   const bool flushed = written.ok && file.flush();
-  if (keys && !flushed && written.os_code != -1) fail(kWriteError, path, file.os_error());
+  if (keys && !flushed && !written.sort_failed) fail(kWriteError, path, file.os_error());
   file.close();
   if (!flushed) {
     platform::delete_file(temporary);

@@ -19,7 +19,6 @@ namespace {
 struct LeafTable {
   bool valid = false;
   std::uint64_t generation = 0;
-  std::vector<std::uint32_t> offsets;
   std::vector<std::uint32_t> counts;
   std::vector<std::uint64_t> starts;  // keys before each leaf; empty when out of date
   std::unordered_map<std::uint32_t, std::size_t> slot;
@@ -27,7 +26,6 @@ struct LeafTable {
 
   void clear() {
     valid = false;
-    offsets.clear();
     counts.clear();
     starts.clear();
     slot.clear();
@@ -212,10 +210,10 @@ class CdxOrder final : public OrderIndex {
     while (offset != kNoPage) {
       PageStore::Outline outline;
       if (!store_->outline(offset, outline)) return false;
-      if (!outline.leaf || outline.left != previous || leaves_.offsets.size() > store_->page_limit() ||
-          !leaves_.slot.emplace(offset, leaves_.offsets.size()).second)
+      // A leaf met twice, or more leaves than the file has pages: the chain runs in a circle.
+      if (!outline.leaf || outline.left != previous || leaves_.counts.size() > store_->page_limit() ||
+          !leaves_.slot.emplace(offset, leaves_.counts.size()).second)
         return store_->corrupt();
-      leaves_.offsets.push_back(offset);
       leaves_.counts.push_back(outline.count);
       leaves_.total += outline.count;
       previous = offset;

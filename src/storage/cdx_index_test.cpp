@@ -145,7 +145,9 @@ class CdxModel : public ::testing::Test {
       }
       ASSERT_EQ(*record, expected->second);
       ASSERT_EQ(order.current_key(), expected->first);
-      if (step % 8 == 0) ASSERT_EQ(order.key_number(), number);
+      if (step % 8 == 0) {
+        ASSERT_EQ(order.key_number(), number);
+      }
       record = order.skip();
       ASSERT_TRUE(record);
     }
