@@ -3,7 +3,7 @@
 //   make_medium --out DIR [--seed N] [--pools K] [--records N | --size 2G]
 //               [--filter-lines F] [--long-lines F] [--covers N] [--name TEXT]
 //               [--config FILE] [--manifest FILE] [--ntx] [--shared] [--internet]
-//               [--server HOST[:PORT]] [--no-stale]
+//               [--server HOST[:PORT]] [--no-stale] [--import-table]
 //
 // The folder DIR becomes a medium root as the program expects it, with upper-case names
 // as media copied from Windows carry them:
@@ -17,6 +17,8 @@
 //   INSTALL.ERR, ERROR.LOG, MEDIACD.GID, POOL.DBU, BIN\MEDIACD.GID   stale files
 //   COVER\                   where the run creates the cover table
 //   IMPORT\*.GIF, README.TXT cover images for the import table, named by ISBN key
+//   COVER\IMPORT.DBF         with --import-table: the import table of those images
+//                            (+ .fpt, .cdx), named in the configuration's CoverImportDBF
 //   TORVANE.INI              the program's configuration for this medium (or --config)
 //
 // A summary of "key: value" lines on standard output says what was written: records,
@@ -26,7 +28,9 @@
 //
 // The generator writes with the standard library directly, not through the program's
 // file layer: that layer lower-cases every name it creates, and the point here is a
-// medium with the names a Windows copy has.
+// medium with the names a Windows copy has. The import table is the exception: it is
+// written through the program's table layer (so its files are lower case, as the
+// program's own tables are).
 
 #include <algorithm>
 #include <array>
@@ -42,6 +46,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "storage/cdx_index.h"
+#include "storage/dbf_table.h"
 
 namespace fs = std::filesystem;
 
@@ -268,6 +275,7 @@ struct Options {
   std::string name = "Beispiel-Datentr\xE4ger 2024";
   fs::path out, config, manifest;
   bool ntx = false, shared = false, internet = false, stale = true;
+  bool import_table = false;         // COVER\IMPORT.DBF from the cover images
   std::string server;
 };
 
@@ -767,7 +775,7 @@ std::string configuration(const Options& o, const std::string& root) {
   s += "\r\nMAB-Filter=\r\n";
   s += "\r\n[Download]\r\nCover=1\r\nCover2Pool=1\r\n";
   s += "CoverDBF=" + root + "\\COVER\\COVER.DBF\r\n";
-  s += "CoverImportDBF=\r\n";  // set once the import table has been built from IMPORT\*.GIF
+  s += "CoverImportDBF=" + (o.import_table ? root + "\\COVER\\IMPORT.DBF" : std::string()) + "\r\n";
   s += std::string("Internet=") + (o.internet ? "1" : "0") + "\r\n";
   if (!o.server.empty()) s += "Server=" + o.server + "\r\n";
   s += "Start=\r\nStop=\r\n";
@@ -829,6 +837,26 @@ bool write_covers(const fs::path& out, const std::vector<std::string>& keys) {
   return ok;
 }
 
+// The import table: ISBN (character, 13) and COVER (memo) with one record per image, in
+// key order, and its CDX index on ISBN.
+bool write_import_table(const fs::path& out, const std::vector<std::string>& keys) {
+  using torvane::storage::DbfTable;
+  torvane::storage::register_cdx_driver();
+  const std::string path = (out / "COVER" / "IMPORT.DBF").string();
+  const std::array<torvane::storage::FieldSpec, 2> schema = {{{"ISBN", 'C', 13, 0}, {"COVER", 'M', 10, 0}}};
+  const auto cdx = torvane::storage::OpenOptions().with_variant(torvane::storage::Variant::cdx);
+  if (!DbfTable::create(path, schema, torvane::storage::Variant::cdx)) return false;
+  auto table = DbfTable::open(path, torvane::storage::OpenOptions(cdx).with_shared(false));
+  bool ok = table != nullptr;
+  for (std::size_t i = 0; ok && i < keys.size(); ++i) {
+    ok = table->append() && table->assign("ISBN", keys[i]) && table->assign_memo("COVER", cover_gif(keys[i]));
+  }
+  ok = ok && table->create_index((out / "COVER" / "IMPORT.CDX").string());
+  ok = table != nullptr && table->close() && ok;
+  if (!ok) std::fprintf(stderr, "make_medium: cannot write the import table %s\n", path.c_str());
+  return ok;
+}
+
 // ---------------------------------------------------------------------------------------
 // Command line.
 
@@ -884,7 +912,9 @@ constexpr const char* kUsage =
     "  --config FILE       where the program's configuration goes (default DIR/TORVANE.INI)\n"
     "  --manifest FILE     also write the expected position-table rows\n"
     "  --ntx, --shared, --internet, --server HOST[:PORT]   configuration switches\n"
-    "  --no-stale          leave out the stale files the run deletes\n";
+    "  --no-stale          leave out the stale files the run deletes\n"
+    "  --import-table      also write COVER\\IMPORT.DBF from the cover images and name it\n"
+    "                      in CoverImportDBF\n";
 
 std::optional<Options> parse_options(int argc, char** argv) {
   Options o;
@@ -908,6 +938,7 @@ std::optional<Options> parse_options(int argc, char** argv) {
     else if (arg == "--shared") o.shared = true;
     else if (arg == "--internet") o.internet = true;
     else if (arg == "--no-stale") o.stale = false;
+    else if (arg == "--import-table") o.import_table = true;
     else if (arg == "--seed" && (n = number(0, UINT64_MAX))) o.seed = *n;
     else if (arg == "--pools" && (n = number(1, 99))) o.pools = static_cast<int>(*n);
     else if (arg == "--records" && (n = number(0, 1ull << 40))) { o.records = *n; records_given = true; }
@@ -1019,6 +1050,7 @@ int run(const Options& options) {
   const std::vector<std::string> cover_keys = covers.sorted();
   const fs::path config = options.config.empty() ? out / "TORVANE.INI" : options.config;
   if (!write_other_files(options, out) || !write_covers(out, cover_keys) ||
+      (options.import_table && !write_import_table(out, cover_keys)) ||
       !write_file(config, configuration(options, root))) {
     return 1;
   }

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "app/console.h"
+#include "app/covers/cover_flags.h"
+#include "app/covers/cover_phase.h"
 #include "app/medium_cleanup.h"
 #include "app/path_helpers.h"
 #include "app/phase.h"
@@ -47,10 +49,10 @@ constexpr PhaseRow kPhases[] = {
     {"set-up programs of the installation", &check_setup_programs, When::check_and_install_dir},
     {"pool index repair", &pool_index_repair, When::always},
     {"pool phase and pool table", &pool_phase, When::check_and_pool_ini},
-    {"cover table index repair", &no_phase, When::cover_dbf},
-    {"pool table presence", &no_phase, When::always},
-    {"cover phase", &no_phase, When::cover_phase},
-    {"cover flags of the pool table", &no_phase, When::cover_to_pool},
+    {"cover table index repair", &cover_index_repair, When::cover_dbf},
+    {"pool table presence", &pool_table_check, When::always},
+    {"cover phase", &cover_phase, When::cover_phase},
+    {"cover flags of the pool table", &cover_flags, When::cover_to_pool},
 };
 
 // Registers the CDX and NTX table drivers before the configuration is read.
