@@ -44,7 +44,13 @@ void MabLineReader::compact() {
 
 bool MabLineReader::next() {
   if (!file_.is_open() || failed_) return false;
-  if (started_ && !streamed_ && !pass_rest(nullptr)) return false;
+  if (started_ && !streamed_) {
+    if (whole_) {
+      start_ = next_;
+    } else if (!pass_rest(nullptr)) {
+      return false;
+    }
+  }
   started_ = true;
   streamed_ = false;
   if (start_ == len_) {
