@@ -44,6 +44,7 @@ std::unique_ptr<DbfTable> open_pool(const RunConfig& config) {
 
 // One pass over the pool table for cover table n.
 void flag_pass(DbfTable& pool, DbfTable& covers, int n, FlagCounts& counts, ProgressDisplay& progress) {
+  KeyLookup cover_keys(covers);
   const std::uint64_t keys = pool.key_count();
   EscPoll esc;
   for (pool.go_top(); !pool.eof();) {
@@ -52,7 +53,7 @@ void flag_pass(DbfTable& pool, DbfTable& covers, int n, FlagCounts& counts, Prog
     const std::string isbn = pool.text("ISBN");
     const std::string_view key = without_trailing_blanks(isbn);
     const bool new_isbn = key != counts.last_isbn;
-    if (!key.empty() && covers.seek(isbn)) {
+    if (!key.empty() && cover_keys.contains(isbn)) {
       if (static_cast<long>(pool.number("COVER")) != n && pool.lock_record()) {
         pool.assign_number("COVER", n);
         if (pool.shared()) pool.unlock();

@@ -28,10 +28,10 @@ std::string compact_upper(std::string_view text) {
 }
 
 // A key as the tables hold it, also tried in lower case as older tables may hold it.
-bool seek_either_case(DbfTable& table, const std::string& key) {
-  if (table.seek(key)) return true;
+bool find_either_case(KeyLookup& keys, const std::string& key) {
+  if (keys.contains(key)) return true;
   const std::string lower = fileutil::lower(key);
-  return lower != key && table.seek(lower);
+  return lower != key && keys.contains(lower);
 }
 
 bool find_either_case(ImportTable& table, const std::string& key) {
@@ -41,17 +41,20 @@ bool find_either_case(ImportTable& table, const std::string& key) {
 }
 
 // Appends one record with the key (and the image); the lock of a shared table is
-// released at once.
-void append_keyed(DbfTable& table, const std::string& key, const std::string* image) {
-  if (!table.append() || storage::network_error()) return;
+// released at once. False when the record could not be appended.
+bool append_keyed(DbfTable& table, KeyLookup& keys, const std::string& key, const std::string* image) {
+  if (!table.append() || storage::network_error()) return false;
   table.assign("ISBN", key);
   if (image != nullptr) table.assign_memo("COVER", *image);
   if (table.shared()) table.unlock();
+  keys.added(key);
+  return true;
 }
 
 struct Tables {
   std::unique_ptr<DbfTable> cover, not_found, pool;
   std::unique_ptr<ImportTable> import;
+  std::optional<KeyLookup> cover_keys, not_found_keys;
 
   void close_all() {
     for (DbfTable* t : {pool.get(), not_found.get(), cover.get()})
@@ -93,9 +96,11 @@ class CoverPass {
     steps_.is_isbn10 = [](std::string_view text) { return isbn::ISISBN10(text); };
     steps_.isbn2ean = [](std::string_view text) { return isbn::ISBN2EAN(text); };
     steps_.store_cover = [this](const std::string& key, const std::string& image) {
-      append_keyed(*t_.cover, key, &image);
+      append_keyed(*t_.cover, *t_.cover_keys, key, &image);
     };
-    steps_.store_not_found = [this](const std::string& key) { append_keyed(*t_.not_found, key, nullptr); };
+    steps_.store_not_found = [this](const std::string& key) {
+      append_keyed(*t_.not_found, *t_.not_found_keys, key, nullptr);
+    };
   }
 
   void run(ProgressDisplay& progress) {
@@ -125,13 +130,13 @@ class CoverPass {
   // be counted (it already has a cover, or the server said "no" in an earlier run).
   bool look_up(std::string& isbn) {
     TitleNumbers n = numbers_of(isbn);
-    if (!n.i13.empty() && seek_either_case(*t_.cover, n.i13)) {
+    if (!n.i13.empty() && find_either_case(*t_.cover_keys, n.i13)) {
       isbn.clear();
       return true;
     }
     if (!n.i13.empty() && t_.import && from_import(n.i13)) return true;
     if (!config_.internet) return false;
-    if (!n.i13.empty() && seek_either_case(*t_.not_found, n.i13)) {
+    if (!n.i13.empty() && find_either_case(*t_.not_found_keys, n.i13)) {
       isbn.clear();
       return false;
     }
@@ -143,12 +148,7 @@ class CoverPass {
     // A cover that cannot be read is not copied: the title would keep an empty one.
     const std::optional<std::string> image = t_.import->cover();
     if (!image) return false;
-    DbfTable& cover = *t_.cover;
-    if (!cover.append() || storage::network_error()) return false;
-    cover.assign("ISBN", i13);
-    cover.assign_memo("COVER", *image);
-    if (cover.shared()) cover.unlock();
-    return true;
+    return append_keyed(*t_.cover, *t_.cover_keys, i13, &*image);
   }
 
   bool from_server(const std::string& i10) {
@@ -261,6 +261,8 @@ void run_cover_phase(const RunConfig& config, std::string_view executable) {
     tables.close_all();
     return;
   }
+  tables.cover_keys.emplace(*tables.cover);
+  tables.not_found_keys.emplace(*tables.not_found);
   tables.pool = open_pool_in_order(config);
   if (tables.pool) go_to_start(*tables.pool, config);
 

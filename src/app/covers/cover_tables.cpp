@@ -98,6 +98,26 @@ std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, const
   return table;
 }
 
+KeyLookup::KeyLookup(storage::DbfTable& table) : table_(table) {
+  const auto isbn = table.field_index("ISBN");
+  if (table.shared() || !isbn || table.fields()[*isbn].length != 13) return;
+  keys_.emplace();
+  keys_->reserve(table.record_count());
+  const int order = table.order();
+  table.set_order(0);
+  for (table.go_top(); !table.eof(); table.skip()) keys_->insert(table.text("ISBN"));
+  table.set_order(order);
+}
+
+bool KeyLookup::contains(const std::string& key) {
+  if (!keys_) return table_.seek(key);
+  return key.size() == 13 ? keys_->contains(key) : table_.seek(key);
+}
+
+void KeyLookup::added(const std::string& key) {
+  if (keys_) keys_->insert(key);
+}
+
 void repair_cover_indexes(const RunConfig& config, std::string_view executable) {
   const auto repair = [&](const std::string& path, const char* alias) {
     if (!platform::file_exists(path) || platform::file_exists(cover_index_path(path))) return;

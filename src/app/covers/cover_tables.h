@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "app/run_config.h"
 #include "storage/dbf_table.h"
@@ -56,6 +57,21 @@ storage::OpenOptions cover_open_options(const RunConfig& config, std::string ali
 // Prints "Error: Datei <path> ist beschädigt." (or "hat kein Feld ISBN.", "konnte nicht
 // geöffnet werden.") and gives nullptr when the table cannot be used.
 std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, const storage::OpenOptions& options);
+
+// Whether a key is in a cover or not-found table. A table this run holds exclusively is
+// read once in record order and its keys kept in memory, together with the keys the
+// phase appends, so a look-up costs neither an index search nor a record read; a shared
+// table, which other programs may extend meanwhile, is searched through its index.
+class KeyLookup {
+ public:
+  explicit KeyLookup(storage::DbfTable& table);
+  bool contains(const std::string& key);
+  void added(const std::string& key);
+
+ private:
+  storage::DbfTable& table_;
+  std::optional<std::unordered_set<std::string>> keys_;
+};
 
 // Before the cover phase: a cover or not-found table without its CDX file gets one.
 void repair_cover_indexes(const RunConfig& config, std::string_view executable);
