@@ -17,8 +17,10 @@
 //   INSTALL.ERR, ERROR.LOG, MEDIACD.GID, POOL.DBU, BIN\MEDIACD.GID   stale files
 //   COVER\                   where the run creates the cover table
 //   IMPORT\*.GIF, README.TXT cover images for the import table, named by ISBN key
-//   COVER\IMPORT.DBF         with --import-table: the import table of those images
-//                            (+ .fpt, .cdx), named in the configuration's CoverImportDBF
+//   COVER\IMPORT.DBF         with --import-table: the import table of every second of
+//                            those images in key order (+ .fpt, .cdx), named in the
+//                            configuration's CoverImportDBF; the others are left for an
+//                            image server
 //   TORVANE.INI              the program's configuration for this medium (or --config)
 //
 // A summary of "key: value" lines on standard output says what was written: records,
@@ -837,8 +839,10 @@ bool write_covers(const fs::path& out, const std::vector<std::string>& keys) {
   return ok;
 }
 
-// The import table: ISBN (character, 13) and COVER (memo) with one record per image, in
-// key order, and its CDX index on ISBN.
+// The import table: ISBN (character, 13) and COVER (memo) with one record for every
+// second image in key order (the first, the third, ...), and its CDX index on ISBN.
+std::size_t import_count(std::size_t covers) { return (covers + 1) / 2; }
+
 bool write_import_table(const fs::path& out, const std::vector<std::string>& keys) {
   using torvane::storage::DbfTable;
   torvane::storage::register_cdx_driver();
@@ -848,7 +852,7 @@ bool write_import_table(const fs::path& out, const std::vector<std::string>& key
   if (!DbfTable::create(path, schema, torvane::storage::Variant::cdx)) return false;
   auto table = DbfTable::open(path, torvane::storage::OpenOptions(cdx).with_shared(false));
   bool ok = table != nullptr;
-  for (std::size_t i = 0; ok && i < keys.size(); ++i) {
+  for (std::size_t i = 0; ok && i < keys.size(); i += 2) {
     ok = table->append() && table->assign("ISBN", keys[i]) && table->assign_memo("COVER", cover_gif(keys[i]));
   }
   ok = ok && table->create_index((out / "COVER" / "IMPORT.CDX").string());
@@ -913,8 +917,8 @@ constexpr const char* kUsage =
     "  --manifest FILE     also write the expected position-table rows\n"
     "  --ntx, --shared, --internet, --server HOST[:PORT]   configuration switches\n"
     "  --no-stale          leave out the stale files the run deletes\n"
-    "  --import-table      also write COVER\\IMPORT.DBF from the cover images and name it\n"
-    "                      in CoverImportDBF\n";
+    "  --import-table      also write COVER\\IMPORT.DBF from every second cover image and\n"
+    "                      name it in CoverImportDBF\n";
 
 std::optional<Options> parse_options(int argc, char** argv) {
   Options o;
@@ -988,6 +992,7 @@ void print_summary(const Options& o, const fs::path& out, const fs::path& config
   count("long-lines", total.long_lines);
   count("mab-bytes", total.bytes);
   count("covers", covers);
+  count("import-covers", o.import_table ? import_count(covers) : 0);
   for (std::size_t i = 0; i < pools.size(); ++i) {
     const int n = static_cast<int>(i) + 1;
     const std::string prefix = "pool." + std::to_string(n) + ".";
