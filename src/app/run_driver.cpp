@@ -97,7 +97,19 @@ constexpr const char* kUsage =
     "\r\n"
     "  --config DATEI  diese Konfigurationsdatei lesen\r\n"
     "  --help          diese Hilfe zeigen\r\n"
-    "  --version       die Version zeigen\r\n";
+    "  --version       die Version zeigen\r\n"
+    "\r\n"
+    "Schl\xFCssel der INI-Datei (Vorgabe in Klammern; Schalter: nur genau 0 bzw. 1 z\xE4hlt):\r\n"
+    "  [DVD]      Pfad=Ordner des Datentr\xE4gers (ein Buchstabe: Laufwerk)   Name=Datentr\xE4ger-Name\r\n"
+    "             Check=1  DXPData=1  Exklusive=1 (0: geteilt)  UseCDX=1 (0: NTX-Indizes)\r\n"
+    "  [MAB]      Filter=1 (0: keine Pr\xFCfung, 2: immer filtern)  PoolFilter=POOL1;POOL2\r\n"
+    "             MAB-Filter=ausgenommene Feldkennungen (700*, 540a)\r\n"
+    "  [Download] Cover=0  Cover2Pool=0  CoverDBF=Covertabelle  CoverImportDBF=Importtabelle\r\n"
+    "             Internet=0  Start=ISBN  Stop=Prozent (0: kein Halt)\r\n"
+    "             Server=Host[:Port] des Bildservers  Timeout=20000 (ms je Wartezeit)\r\n"
+    "\r\n"
+    "Exit-Status: 0 bei jedem geordneten Ende, 1 nach einem unerwarteten Fehler (error.log).\r\n"
+    "Esc bricht lange Durchl\xE4ufe ab; ohne Terminal wartet das Programm nie auf eine Taste.\r\n";
 
 // Exactly "0" switches a default-on switch off; exactly "1" a default-off one on.
 bool on_unless_zero(std::string_view value) { return value != "0"; }
