@@ -45,6 +45,7 @@ std::vector<std::string> cleanup_report(const std::string& log) {
   std::vector<std::string> report;
   for (; at < lines.size(); ++at) {
     const std::string& line = lines[at];
+    if (line.ends_with("pool.dbf nicht vorhanden!")) break;  // the cover phase's pool table check
     const bool ours = line.rfind("Titel-Eintrag in ", 0) == 0 || line.rfind("Error: Datei ", 0) == 0 ||
                       (line.rfind("Datei ", 0) == 0 && line.ends_with(kDeleted));
     if (!ours) break;
