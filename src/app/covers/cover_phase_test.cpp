@@ -133,6 +133,12 @@ TEST_F(CoverPhase, ExistingImportedAndMissingCoversAreCountedAsSpecified) {
   const Lines again = run();
   EXPECT_EQ(again[6], "Gefundene ISBN-Cover...............:          0");
   EXPECT_EQ(again[7], "Nicht-gefundene Cover..............:          3");
+
+  // Shared, the tables are searched through their indexes: the same answers.
+  config.exclusive = false;
+  capture.console.text.clear();
+  EXPECT_EQ(run(), again);
+  EXPECT_EQ(rows_of(config.cover_dbf).size(), 3u);
 }
 
 TEST_F(CoverPhase, StopStartAndEsc) {
