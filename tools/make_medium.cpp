@@ -341,7 +341,7 @@ class CoverSample {
 
 class OutFile {
  public:
-  explicit OutFile(const fs::path& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {}
+  explicit OutFile(const fs::path& path) : path_(path), file_(std::fopen(path.string().c_str(), "wb")) {}
   ~OutFile() { close(); }
   OutFile(const OutFile&) = delete;
   OutFile& operator=(const OutFile&) = delete;
@@ -370,7 +370,7 @@ bool write_file(const fs::path& path, std::string_view bytes) {
   OutFile file(path);
   file.write(bytes);
   if (file.close()) return true;
-  std::fprintf(stderr, "make_medium: cannot write %s\n", path.c_str());
+  std::fprintf(stderr, "make_medium: cannot write %s\n", path.string().c_str());
   return false;
 }
 
@@ -791,7 +791,7 @@ bool write_other_files(const Options& o, const fs::path& out) {
     return !ec;
   };
   if (!mkdir("BIN") || !mkdir("DOKU/HTML") || !mkdir("DOKU/EURO") || !mkdir("TAV") || !mkdir("COVER")) {
-    std::fprintf(stderr, "make_medium: cannot create the folders of %s\n", out.c_str());
+    std::fprintf(stderr, "make_medium: cannot create the folders of %s\n", out.string().c_str());
     return false;
   }
   bool ok = true;
@@ -1036,7 +1036,7 @@ int run(const Options& options) {
     fs::create_directories(out / pool_folder(n), ec);
     OutFile file(out / pool_folder(n) / (pool_folder(n) + ".MAB"));
     if (ec || !file.ok()) {
-      std::fprintf(stderr, "make_medium: cannot write %s\n", file.path().c_str());
+      std::fprintf(stderr, "make_medium: cannot write %s\n", file.path().string().c_str());
       return 1;
     }
     PoolWriter writer(options, n, file, covers, manifest ? &*manifest : nullptr);
@@ -1044,7 +1044,7 @@ int run(const Options& options) {
     if (options.size > 0) bytes = options.size / options.pools + (n == options.pools ? options.size % options.pools : 0);
     pools.push_back(writer.write(options.records, bytes));
     if (!file.close()) {
-      std::fprintf(stderr, "make_medium: cannot write %s\n", file.path().c_str());
+      std::fprintf(stderr, "make_medium: cannot write %s\n", file.path().string().c_str());
       return 1;
     }
   }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "support/posix_shims.h"
 #include "platform/file.h"
 #include "storage/byte_order.h"
 #include "storage/cdx_format.h"

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "platform/failure.h"
 #include "storage/dbf_table.h"
+#include "support/posix_shims.h"
 
 namespace torvane::storage {
 namespace {
@@ -33,7 +35,8 @@ struct MemoTest : ::testing::Test {
   }
   void TearDown() override {
     platform::set_failure_handler(previous);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
   }
   std::string file(const std::string& name) const { return dir + "/" + name; }
   Bytes bytes(const std::string& name) const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "support/posix_shims.h"
 #include "platform/file.h"
 #include "storage/byte_order.h"
 #include "storage/order_index.h"
