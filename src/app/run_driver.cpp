@@ -102,7 +102,7 @@ constexpr const char* kUsage =
     "Schl\xFCssel der INI-Datei (Vorgabe in Klammern; Schalter: nur genau 0 bzw. 1 z\xE4hlt):\r\n"
     "  [DVD]      Pfad=Ordner des Datentr\xE4gers (ein Buchstabe: Laufwerk)   Name=Datentr\xE4ger-Name\r\n"
     "             Check=1  DXPData=1  Exklusive=1 (0: geteilt)  UseCDX=1 (0: NTX-Indizes)\r\n"
-    "  [MAB]      Filter=1 (0: keine Pr\xFCfung, 2: immer filtern)  PoolFilter=POOL1;POOL2\r\n"
+    "  [MAB]      Filter=1 (0: keine Pr\xFC" "fung, 2: immer filtern)  PoolFilter=POOL1;POOL2\r\n"
     "             MAB-Filter=ausgenommene Feldkennungen (700*, 540a)\r\n"
     "  [Download] Cover=0  Cover2Pool=0  CoverDBF=Covertabelle  CoverImportDBF=Importtabelle\r\n"
     "             Internet=0  Start=ISBN  Stop=Prozent (0: kein Halt)\r\n"
