@@ -8,6 +8,9 @@ namespace torvane::platform {
 namespace {
 
 TEST(TranslatePath, DrivesSeparatorsAndNormalisation) {
+#ifdef _WIN32
+  GTEST_SKIP() << "drive letters as folders under /mnt are Linux only";
+#endif
   EXPECT_EQ(translate_path("E:\\DVD\\"), "/mnt/e/dvd/");
   EXPECT_EQ(translate_path("D:\\DVD\\POOL\\A.MAB"), "/mnt/d/dvd/pool/a.mab");
   EXPECT_EQ(translate_path("E:\\"), "/mnt/e/");
@@ -21,6 +24,11 @@ TEST(TranslatePath, DrivesSeparatorsAndNormalisation) {
 
 class NativePath : public ::testing::Test {
  protected:
+  void SetUp() override {
+#ifdef _WIN32
+    GTEST_SKIP() << "on Windows the file system resolves letter case itself";
+#endif
+  }
   testing::TempDir dir{"path."};
 };
 
