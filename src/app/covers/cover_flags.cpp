@@ -80,6 +80,10 @@ void update_cover_flags(const RunConfig& config) {
     XOUT("Error: Datei " + pool_path + " nicht vorhanden!");
     return;
   }
+  // The flags change no key, so an index that is current now stays current: it gets the
+  // table's new time afterwards, and the next run does not take it as stale.
+  const std::string pool_index = pool_index_path(config.medium_root, config.index_mode);
+  const bool index_current = !platform::file_exists(pool_index) || !newer(pool_path, pool_index);
   const fileutil::TIni ini(pool_ini_path(config.medium_root));
   XOUT();
   console_line("Aktualisiere pool.dbf... ");
@@ -110,6 +114,7 @@ void update_cover_flags(const RunConfig& config) {
   XOUT(statistics_line(" davon verschieden", counts.distinct) + percent_suffix(counts.distinct, records));
   XOUT(statistics_line("    davon gefunden", counts.found) + percent_suffix(counts.found, counts.distinct));
   pool->close();
+  if (index_current) keep_index_current(pool_path, pool_index);
 }
 
 void cover_flags(PhaseContext& context) { update_cover_flags(context.config); }
