@@ -141,6 +141,14 @@ class NtxRun : public ::testing::Test {
     return result;
   }
 
+  // The log of a run in folder `ntx` as the run in folder `cdx` with CDX indexes wrote it.
+  std::string as_cdx_log(std::string log, const std::string& ntx, const std::string& cdx) const {
+    replace_all(log, dir.path(ntx), dir.path(cdx));
+    replace_all(log, ".ntx", ".cdx");
+    replace_all(log, ".NTX", ".CDX");
+    return log;
+  }
+
   // The NTX file is a sound tree holding exactly the table's keys, one per record.
   void expect_index_matches(const std::string& index, const std::string& table) {
     const storage::ntx::CheckResult check = storage::ntx::check_file(index, true);
@@ -173,11 +181,7 @@ TEST_F(NtxRun, SameRunAsWithCdxIndexesInBothOpenModes) {
     EXPECT_NE(ntx_run.log.find("\\POOL1\\POOL1.NTX wurde angelegt.\r\n"), std::string::npos) << ntx_run.log;
     EXPECT_NE(ntx_run.log.find("\\POOL2\\POOL2.ntx wurde angelegt.\r\n"), std::string::npos) << ntx_run.log;
     EXPECT_NE(ntx_run.log.find("\\pool.ntx wurde angelegt.\r\n"), std::string::npos) << ntx_run.log;
-    std::string as_cdx = ntx_run.log;
-    replace_all(as_cdx, dir.path(ntx), dir.path(cdx));
-    replace_all(as_cdx, ".ntx", ".cdx");
-    replace_all(as_cdx, ".NTX", ".CDX");
-    EXPECT_EQ(as_cdx, cdx_run.log);
+    EXPECT_EQ(as_cdx_log(ntx_run.log, ntx, cdx), cdx_run.log);
 
     for (const auto& [table, index] : kTables) {
       SCOPED_TRACE(table);
@@ -200,6 +204,20 @@ TEST_F(NtxRun, SameRunAsWithCdxIndexesInBothOpenModes) {
     const auto flags = cover_flags_of(bytes_of(dir.path(ntx + "/dvd/pool.dbf")));
     EXPECT_EQ(flags, cover_flags_of(bytes_of(dir.path(cdx + "/dvd/pool.dbf"))));
     EXPECT_GT(std::count(flags.begin(), flags.end(), " 1"), 0) << "no cover flag was set";
+
+    // A cover pass that starts at a key prefix and stops half-way: the seek, the key
+    // number and the key count of the pool index decide where it starts and ends.
+    const auto keys = keys_of_table(bytes_of(dir.path(ntx + "/dvd/pool.dbf")));
+    ASSERT_GT(keys.size(), 8u);
+    std::string partial = bytes_of(ntx_medium.config_path);
+    replace_all(partial, "Start=\r\nStop=", "Start=" + keys[keys.size() / 4].first.substr(0, 7) + "\r\nStop=60");
+    const RunResult ntx_partial = run(ntx, partial);
+    std::string cdx_partial_config = partial;
+    replace_all(cdx_partial_config, dir.path(ntx), dir.path(cdx));
+    replace_all(cdx_partial_config, "UseCDX=0", "UseCDX=1");
+    const RunResult cdx_partial = run(cdx, cdx_partial_config);
+    EXPECT_NE(ntx_partial.log.find("Bearbeitete ISBN"), std::string::npos) << ntx_partial.log;
+    EXPECT_EQ(as_cdx_log(ntx_partial.log, ntx, cdx), cdx_partial.log);
   }
 }
 
