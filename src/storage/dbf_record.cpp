@@ -92,17 +92,33 @@ void encode_text(std::span<std::uint8_t> field, std::string_view text) {
 }
 
 bool encode_number(std::span<std::uint8_t> field, double value, int decimals) {
-  if (decimals == 0 && value == std::trunc(value) && std::fabs(value) < kExactIntegers) {
-    // Whole numbers without decimals: straight into the field.
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(value == 0 ? 0 : value)).ptr;
-    const std::size_t n = static_cast<std::size_t>(end - digits);
-    if (n > field.size()) {
+  if (decimals == 0 && value > -kExactIntegers && value < kExactIntegers &&
+      static_cast<double>(static_cast<std::int64_t>(value)) == value) {
+    // Whole numbers without decimals: digits straight into the field from the right.
+    const auto whole = static_cast<std::int64_t>(value);
+    std::uint64_t rest = whole < 0 ? static_cast<std::uint64_t>(-whole) : static_cast<std::uint64_t>(whole);
+    std::size_t at = field.size();
+    bool fits = true;
+    do {
+      if (at == 0) {
+        fits = false;
+        break;
+      }
+      field[--at] = static_cast<std::uint8_t>('0' + rest % 10);
+      rest /= 10;
+    } while (rest != 0);
+    if (fits && whole < 0) {
+      if (at == 0) {
+        fits = false;
+      } else {
+        field[--at] = '-';
+      }
+    }
+    if (!fits) {
       std::fill(field.begin(), field.end(), std::uint8_t{'*'});
       return false;
     }
-    std::fill_n(field.begin(), field.size() - n, kLive);
-    std::copy(digits, end, field.begin() + static_cast<std::ptrdiff_t>(field.size() - n));
+    while (at > 0) field[--at] = kLive;
     return true;
   }
   const std::string text = std::isfinite(value) ? number_text(value, decimals) : std::string();
@@ -117,6 +133,21 @@ bool encode_number(std::span<std::uint8_t> field, double value, int decimals) {
 }
 
 double decode_number(std::span<const std::uint8_t> field) {
+  // The common form first: blanks, an optional "-", up to 18 digits, blanks.
+  const auto blank = [](std::uint8_t c) { return c == ' ' || c == '\0'; };
+  std::size_t i = 0;
+  while (i < field.size() && blank(field[i])) ++i;
+  const bool negative = i < field.size() && field[i] == '-';
+  if (negative) ++i;
+  const std::size_t first_digit = i;
+  std::int64_t whole = 0;
+  while (i < field.size() && i - first_digit < 18 && field[i] >= '0' && field[i] <= '9') whole = whole * 10 + (field[i++] - '0');
+  const std::size_t digits = i - first_digit;
+  while (i < field.size() && blank(field[i])) ++i;
+  if (i == field.size() && digits > 0 && digits <= 18) {
+    const auto value = static_cast<double>(whole);
+    return negative ? -value : value;
+  }
   std::string_view text = trim(as_text(field));
   if (const auto simple = simple_decimal(text)) return *simple;
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);

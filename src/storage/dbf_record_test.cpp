@@ -113,6 +113,11 @@ TEST(DbfEncoding, Numbers) {
       {2.5, 3, 0, "  3", true},
       {99, 2, 0, "99", true},
       {100, 2, 0, "**", false},
+      {-9, 1, 0, "*", false},
+      {0, 3, 0, "  0", true},
+      {-0.0, 2, 0, " 0", true},
+      {9007199254740991.0, 16, 0, "9007199254740991", true},
+      {-9007199254740992.0, 18, 0, " -9007199254740992", true},
       {1.0 / 0.0, 5, 0, "*****", false},
   };
   for (const Case& c : cases) {
@@ -128,6 +133,28 @@ TEST(DbfEncoding, Numbers) {
   EXPECT_EQ(decode_number(Bytes(blank.begin(), blank.end())), 0.0);
   const std::string stars = "****";
   EXPECT_EQ(decode_number(Bytes(stars.begin(), stars.end())), 0.0);
+}
+
+TEST(DbfEncoding, NumbersReadFromFieldsWrittenElsewhere) {
+  struct Case {
+    std::string text;
+    double value;
+  } cases[] = {
+      {std::string("\0\0 42\0", 6), 42},
+      {"-17  ", -17},
+      {"+5", 5},
+      {"- 5", 0},
+      {"12 3", 12},
+      {"1.5e3", 1500},
+      {"1234567890123456789", 1234567890123456789.0},  // more digits than the plain path takes
+      {"-123456789012345678", -123456789012345678.0},
+      {"  -", 0},
+      {"4x", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(decode_number(Bytes(c.text.begin(), c.text.end())), c.value);
+  }
 }
 
 TEST(DbfEncoding, MemoReferences) {

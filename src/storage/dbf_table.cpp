@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "platform/fs.h"
 #include "storage/byte_order.h"
@@ -52,7 +53,7 @@ bool DbfTable::State::fail(int subcode, int os_code) {
 }
 
 bool DbfTable::State::hidden_record() const {
-  return table_settings().deleted_hidden && !record.empty() && record[0] == dbf::kDeleted;
+  return !record.empty() && record[0] == dbf::kDeleted && table_settings().deleted_hidden;
 }
 
 void DbfTable::State::position_eof() {
@@ -106,8 +107,7 @@ bool DbfTable::State::read_record(std::uint32_t number) {
     if (got != static_cast<std::int64_t>(rl)) return fail(kReadError, got < 0 ? file.os_error() : 0);
   } else {
     if (!window.contains(number) && !load_window(number, number == last_read + 1)) return false;
-    const auto from = window.bytes.begin() + static_cast<std::ptrdiff_t>((number - window.first) * rl);
-    std::copy_n(from, rl, record.begin());
+    std::memcpy(record.data(), window.bytes.data() + (number - window.first) * rl, rl);
   }
   last_read = number;
   return true;
@@ -124,7 +124,8 @@ bool DbfTable::State::write_record(std::uint32_t number) {
   const std::size_t capacity = std::max<std::size_t>(1, kWindowBytes / rl);
   if (!w.contains(number)) {
     if (w.first != 0 && number == w.first + w.count && w.count < capacity) {
-      w.bytes.resize((w.count + 1) * rl);
+      // Room for the whole window at once, not a resize per appended record.
+      if (w.bytes.size() < (w.count + 1) * rl) w.bytes.resize(capacity * rl);
       ++w.count;
     } else if (number <= disk_count) {
       if (!load_window(number, true)) return false;
@@ -220,6 +221,35 @@ void DbfTable::State::forget_positions() {
   key_number.reset();
 }
 
+// Callers name fields as stored and mostly in schema order, once per record: the field
+// after the last one found is tried first, then all of them by probe, then all of them
+// ignoring letter case.
+const Field* DbfTable::State::find_field(std::string_view name) const {
+  const std::vector<Field>& fields = layout.fields;
+  const std::size_t n = name_probes.size();
+  if (name.size() <= 16 && n > 0) {
+    const NameProbe probe = NameProbe::of(name);
+    std::size_t i = field_hint < n ? field_hint : 0;
+    if (name_probes[i] == probe) {
+      field_hint = i + 1;
+      return &fields[i];
+    }
+    for (i = 0; i < n; ++i) {
+      if (name_probes[i] == probe) {
+        field_hint = i + 1;
+        return &fields[i];
+      }
+    }
+  }
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (const Field& f : fields) {
+    if (f.name.size() == name.size() &&
+        std::equal(f.name.begin(), f.name.end(), name.begin(), [&](char a, char b) { return upper(a) == upper(b); }))
+      return &f;
+  }
+  return nullptr;
+}
+
 // --- Create, open, close ----------------------------------------------------------
 
 DbfTable::DbfTable(std::unique_ptr<State> state) : s_(std::move(state)) {}
@@ -279,6 +309,7 @@ std::unique_ptr<DbfTable> DbfTable::open(std::string_view path, const OpenOption
     return nullptr;
   }
   s->layout = std::move(*layout);
+  for (const Field& f : s->layout.fields) s->name_probes.push_back(NameProbe::of(f.name));
   std::copy_n(area.begin(), s->header.size(), s->header.begin());
   s->record.assign(s->layout.record_length, dbf::kLive);
   s->count = s->disk_count = s->count_from_size();
@@ -350,29 +381,9 @@ bool DbfTable::structural_index() const { return (s_->header[dbf::kFlags] & dbf:
 bool DbfTable::has_memo_file() const { return s_->memo != nullptr; }
 
 std::optional<std::size_t> DbfTable::field_index(std::string_view name) const {
-  const auto& fields = s_->layout.fields;
-  // Callers name fields as stored and mostly in schema order: try the field after the
-  // last one found first, then all of them.
-  const auto same = [&](std::size_t i) {
-    const std::string& f = fields[i].name;
-    return f.size() == name.size() && std::equal(f.begin(), f.end(), name.begin());
-  };
-  const std::size_t hint = s_->field_hint < fields.size() ? s_->field_hint : 0;
-  for (std::size_t k = 0; k < fields.size(); ++k) {
-    const std::size_t i = hint + k < fields.size() ? hint + k : hint + k - fields.size();
-    if (same(i)) {
-      s_->field_hint = i + 1;
-      return i;
-    }
-  }
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string& f = fields[i].name;
-    if (f.size() == name.size() &&
-        std::equal(f.begin(), f.end(), name.begin(), [&](char a, char b) { return upper(a) == upper(b); }))
-      return i;
-  }
-  return std::nullopt;
+  const Field* f = s_->find_field(name);
+  if (f == nullptr) return std::nullopt;
+  return static_cast<std::size_t>(f - s_->layout.fields.data());
 }
 
 // --- Navigation in record order (orders: dbf_orders.cpp) ---------------------------
@@ -457,28 +468,25 @@ std::uint32_t DbfTable::record_count() {
 // --- Fields -----------------------------------------------------------------------
 
 std::string DbfTable::text(std::string_view name) const {
-  const auto i = field_index(name);
-  if (!i) return {};
-  const Field& f = s_->layout.fields[*i];
-  return std::string(reinterpret_cast<const char*>(s_->record.data()) + f.offset, f.length);
+  const Field* f = s_->find_field(name);
+  if (f == nullptr) return {};
+  return std::string(reinterpret_cast<const char*>(s_->record.data()) + f->offset, f->length);
 }
 
 double DbfTable::number(std::string_view name) const {
-  const auto i = field_index(name);
-  if (!i) return 0;
-  const Field& f = s_->layout.fields[*i];
-  return dbf::decode_number(std::span(s_->record).subspan(f.offset, f.length));
+  const Field* f = s_->find_field(name);
+  if (f == nullptr) return 0;
+  return dbf::decode_number(std::span(s_->record).subspan(f->offset, f->length));
 }
 
 std::optional<std::string> DbfTable::memo(std::string_view name) {
   State& s = *s_;
-  const auto i = field_index(name);
-  if (!i || !dbf::memo_reference_type(s.layout.fields[*i].type)) {
+  const Field* f = s.find_field(name);
+  if (f == nullptr || !dbf::memo_reference_type(f->type)) {
     s.fail(kDataTypeError);
     return std::nullopt;
   }
-  const Field& f = s.layout.fields[*i];
-  const std::uint32_t block = dbf::decode_memo_reference(std::span(s.record).subspan(f.offset, f.length));
+  const std::uint32_t block = dbf::decode_memo_reference(std::span(s.record).subspan(f->offset, f->length));
   if (block == 0) return std::string();
   if (!s.memo) {
     s.fail(kMemoOpenError);
@@ -498,18 +506,21 @@ bool DbfTable::may_change() {
 
 const Field* DbfTable::field_for_change(std::string_view name, char type) {
   State& s = *s_;
-  const auto i = field_index(name);
-  if (!i) {
+  const Field* found = s.find_field(name);
+  if (found == nullptr) {
     raise(StorageError{kDataTypeError, s.variant, std::string(name), 0});
     return nullptr;
   }
-  const Field& f = s.layout.fields[*i];
+  const Field& f = *found;
   const bool fits = type == 'M' ? dbf::memo_reference_type(f.type) : type == 'N' ? (f.type == 'N' || f.type == 'F')
                                                                                  : f.type == type;
   if (!fits) {
     raise(StorageError{kDataTypeError, s.variant, s.path + " " + f.name, 0});
     return nullptr;
   }
+  // A hot record of an exclusive table has passed these checks already and nothing
+  // that would change their answer happens before it is made cold.
+  if (s.hot && !s.shared) return &f;
   if (!may_change()) return nullptr;
   s.begin_change();
   return &f;

@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,6 +32,39 @@ struct RecordWindow {
   bool contains(std::uint32_t record) const { return first != 0 && record >= first && record < first + count; }
 };
 
+// A field name as at most two words, so that looking a field up by name compares
+// numbers, not bytes: names of 8 to 16 bytes as their first and last eight bytes
+// (overlapping), of 4 to 7 bytes as their first and last four, shorter ones packed.
+// Two names of the same size are equal exactly when their probes are.
+struct NameProbe {
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  std::size_t size = 0;  // kNoProbe for names longer than 16 bytes
+  static constexpr std::size_t kNoProbe = static_cast<std::size_t>(-1);
+  static NameProbe of(std::string_view name) {
+    NameProbe p;
+    p.size = name.size();
+    const char* d = name.data();
+    if (name.size() > 16) {
+      p.size = kNoProbe;
+    } else if (name.size() >= 8) {
+      std::memcpy(&p.head, d, 8);
+      std::memcpy(&p.tail, d + name.size() - 8, 8);
+    } else if (name.size() >= 4) {
+      std::uint32_t head = 0, tail = 0;
+      std::memcpy(&head, d, 4);
+      std::memcpy(&tail, d + name.size() - 4, 4);
+      p.head = head;
+      p.tail = tail;
+    } else {
+      for (std::size_t i = 0; i < name.size(); ++i)
+        p.head |= std::uint64_t{static_cast<unsigned char>(d[i])} << (8 * i);
+    }
+    return p;
+  }
+  bool operator==(const NameProbe&) const = default;
+};
+
 struct Order {
   std::unique_ptr<OrderIndex> index;
   std::string path;
@@ -50,6 +85,7 @@ struct DbfTable::State {
 
   std::array<std::uint8_t, 32> header{};
   dbf::Layout layout;
+  std::vector<NameProbe> name_probes;  // one per field of the layout
   std::uint32_t count = 0;        // logical record count
   std::uint32_t disk_count = 0;   // exclusive: records present in the file
   std::uint32_t record_number = 0;
@@ -92,6 +128,7 @@ struct DbfTable::State {
   void begin_change();
   bool write_header();
   std::string key_of(const Order& order) const;
+  const Field* find_field(std::string_view name) const;  // nullptr: no such field
   Order* controlling_order();
   void forget_positions();        // key number and order position unknown
 };
