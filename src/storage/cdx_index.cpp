@@ -137,11 +137,13 @@ class CdxOrder final : public OrderIndex {
     return change(key, record, false);
   }
 
+  // An exclusive file keeps its changed pages in memory until now.
+  bool flush() override { return closed_ || store_->flush(); }
+
   bool close() override {
     if (closed_) return true;
     closed_ = true;
-    store_->close();
-    return true;
+    return store_->close();
   }
 
  private:

@@ -155,6 +155,8 @@ class CdxModel : public ::testing::Test {
     }
   }
   void check_file(OrderIndex& order, const std::string& path) {
+    // An exclusive file holds its changed pages until flushed.
+    ASSERT_TRUE(order.flush());
     Keys keys;
     ASSERT_EQ(check_index(path, keys), "");
     ASSERT_EQ(keys, Keys(model_.begin(), model_.end()));

@@ -7,8 +7,9 @@
 namespace torvane::storage::cdx {
 namespace {
 
-// Past this many cached pages the cache is emptied between operations (a walk over a
-// large order would otherwise keep every leaf).
+// Past this many cached pages the cache is written and emptied between operations (a
+// walk over a large order, or a long run of changes to an exclusive file, would
+// otherwise keep every page).
 constexpr std::size_t kCacheLimit = 4096;
 
 }  // namespace
@@ -40,60 +41,60 @@ bool PageStore::open() {
 bool PageStore::start(bool write) {
   raised_ = false;
   changed_ = false;
-  writing_ = write;
+  writing_ = false;  // set once there is something a failure would have to undo
   if (write && read_only_) return fail(kWriteNotAllowed);
-  // Between sessions nothing is pending, so the cache may simply be emptied.
-  if (cache_.size() > kCacheLimit) cache_.clear();
-  if (!shared_) return true;
-  if (!file_.lock_range(kIndexLockOffset, 1, write ? platform::LockKind::exclusive : platform::LockKind::shared,
-                        true))
-    return fail(kLockFailure, file_.os_error());
-  locked_ = true;
-  std::array<std::uint8_t, 8> head{};
-  file_end_ = 0;
-  if (!refresh_size() || !read_bytes(kHdrFreeList, head)) return false;
-  const std::uint32_t free_list = get_u32le(head);
-  const std::uint32_t counter = get_u32be(std::span(head).subspan(4));
-  if (free_list != written_free_list_ || counter != counter_) {
-    drop_cache();
-    free_list_ = written_free_list_ = free_list;
-    counter_ = counter;
+  // Between sessions only write-behind pages are pending: written, the cache may go.
+  if (cache_.size() > kCacheLimit) {
+    if (!write_pending()) return false;
+    cache_.clear();
+  }
+  if (shared_) {
+    if (!file_.lock_range(kIndexLockOffset, 1,
+                          write ? platform::LockKind::exclusive : platform::LockKind::shared, true))
+      return fail(kLockFailure, file_.os_error());
+    locked_ = true;
+    std::array<std::uint8_t, 8> head{};
+    file_end_ = 0;
+    if (!refresh_size() || !read_bytes(kHdrFreeList, head)) return false;
+    const std::uint32_t free_list = get_u32le(head);
+    const std::uint32_t counter = get_u32be(std::span(head).subspan(4));
+    if (free_list != written_free_list_ || counter != counter_) {
+      drop_cache();
+      free_list_ = written_free_list_ = free_list;
+      counter_ = counter;
+    }
+  }
+  writing_ = write;
+  if (write) {
+    touched_.clear();
+    held_.clear();
+    session_freed_ = freed_;
+    session_free_list_ = free_list_;
+    session_file_end_ = file_end_;
   }
   return true;
 }
 
 bool PageStore::finish(bool ok) {
-  if (ok && changed_) {
-    for (std::uint32_t offset : dirty_) {
-      const auto found = cache_.find(offset);
-      if (found != cache_.end() && !write_page(*found->second)) {
-        ok = false;
-        break;
-      }
-    }
-    dirty_.clear();
-    std::array<std::uint8_t, kPageSize> free_page{};
-    for (const auto& [offset, next] : freed_) {
-      if (!ok) break;
-      put_u32le(free_page, next);
-      if (file_.write_at(offset, free_page) != kPageSize) ok = fail(kWriteError, file_.os_error());
-    }
-    if (ok && (shared_ || free_list_ != written_free_list_)) {
+  if (ok && changed_ && shared_) {
+    ok = write_pending();
+    if (ok) {
       std::array<std::uint8_t, 8> head{};
       put_u32le(head, free_list_);
-      put_u32be(std::span(head).subspan(4), shared_ ? counter_ + 1 : counter_);
-      const std::size_t length = shared_ ? 8 : 4;
-      if (file_.write_at(kHdrFreeList, std::span(head).first(length)) != static_cast<std::int64_t>(length))
+      put_u32be(std::span(head).subspan(4), counter_ + 1);
+      if (file_.write_at(kHdrFreeList, head) != static_cast<std::int64_t>(head.size()))
         ok = fail(kWriteError, file_.os_error());
       else {
         written_free_list_ = free_list_;
-        if (shared_) ++counter_;
+        ++counter_;
       }
     }
   }
-  if (!ok || changed_) ++generation_;
-  if (!ok) drop_cache();
-  freed_.clear();
+  if (ok && changed_) ++generation_;
+  if (!ok) roll_back();
+  touched_.clear();
+  held_.clear();
+  session_freed_.clear();
   if (locked_) file_.unlock_range(kIndexLockOffset, 1);
   locked_ = false;
   writing_ = false;
@@ -101,11 +102,46 @@ bool PageStore::finish(bool ok) {
   return ok;
 }
 
-void PageStore::close() {
+bool PageStore::write_pending() {
+  for (auto it = dirty_.begin(); it != dirty_.end(); it = dirty_.erase(it)) {
+    const auto found = cache_.find(*it);
+    if (found != cache_.end() && !write_page(*found->second)) return false;
+  }
+  std::array<std::uint8_t, kPageSize> free_page{};
+  for (auto it = freed_.begin(); it != freed_.end(); it = freed_.erase(it)) {
+    put_u32le(free_page, it->second);
+    if (file_.write_at(it->first, free_page) != kPageSize) return fail(kWriteError, file_.os_error());
+  }
+  // A shared file's list head goes out with its counter when the session ends.
+  if (!shared_ && free_list_ != written_free_list_) {
+    std::array<std::uint8_t, 4> head{};
+    put_u32le(head, free_list_);
+    if (file_.write_at(kHdrFreeList, head) != static_cast<std::int64_t>(head.size()))
+      return fail(kWriteError, file_.os_error());
+    written_free_list_ = free_list_;
+  }
+  return true;
+}
+
+bool PageStore::flush() {
+  if (!file_.is_open() || read_only_) return true;
+  raised_ = false;
+  if (!write_pending()) return false;
+  return file_.flush() || fail(kWriteError, file_.os_error());
+}
+
+bool PageStore::close() {
+  bool ok = true;
+  if (file_.is_open() && !read_only_) {
+    raised_ = false;
+    ok = write_pending();
+    file_.flush();
+  }
   cache_.clear();
   dirty_.clear();
-  if (file_.is_open() && !read_only_) file_.flush();
+  freed_.clear();
   file_.close();
+  return ok;
 }
 
 void PageStore::drop_cache() {
@@ -113,6 +149,30 @@ void PageStore::drop_cache() {
   dirty_.clear();
   freed_.clear();
   free_list_ = written_free_list_;
+  ++generation_;
+}
+
+// Undoes a failed session: pages it changed for the first time are dropped (the file
+// still has them as they were), pages changed before it get back the copy kept at its
+// first touch, and the allocation state is the one it began with. Unchanged pages go
+// too, as they would after any failure.
+void PageStore::roll_back() {
+  if (writing_) {
+    for (std::uint32_t offset : touched_) {
+      const auto held = held_.find(offset);
+      if (held != held_.end()) {
+        cache_[offset] = std::make_shared<Page>(std::move(held->second));
+        dirty_.insert(offset);
+      } else {
+        cache_.erase(offset);
+        dirty_.erase(offset);
+      }
+    }
+    freed_ = std::move(session_freed_);
+    free_list_ = session_free_list_;
+    file_end_ = session_file_end_;
+  }
+  for (auto it = cache_.begin(); it != cache_.end();) it = dirty_.count(it->first) != 0 ? std::next(it) : cache_.erase(it);
   ++generation_;
 }
 
@@ -205,16 +265,16 @@ std::shared_ptr<Page> PageStore::allocate(bool leaf) {
 }
 
 bool PageStore::release(const std::shared_ptr<Page>& page) {
+  touch(*page);
   cache_.erase(page->offset);
   dirty_.erase(page->offset);
   freed_[page->offset] = free_list_;
   free_list_ = page->offset;
-  changed_ = true;
   return true;
 }
 
 void PageStore::touch(const Page& page) {
-  dirty_.insert(page.offset);
+  if (touched_.insert(page.offset).second && !dirty_.insert(page.offset).second) held_.emplace(page.offset, page);
   changed_ = true;
 }
 

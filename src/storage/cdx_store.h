@@ -9,10 +9,17 @@
 // free-list head and, shared, the incremented update counter, then releases the lock.
 //
 //   idle --start(read)--> reading --finish--> idle
-//   idle --start(write)-> writing --finish--> idle   (changed pages written here)
+//   idle --start(write)-> writing --finish--> idle   (shared: changed pages written here)
 //
-// Pages changed in a session that fails are dropped, not written. An exclusive file
-// takes no lock and keeps its counter; only a changed list head is written back.
+// An exclusive file takes no lock and keeps its counter; nobody else reads it while we
+// hold it, so its changed pages stay in the cache (write-behind) until the cache is
+// emptied, flush() or close(); only a changed list head is written with them. The
+// pages written are the same whenever that happens: each page's last state.
+//
+// Pages changed in a session that fails are dropped, not written: a page changed in an
+// earlier session and still unwritten goes back to the state that session left (a
+// copy is kept when it is first touched in a session), so callers touch() a page
+// before they change it.
 
 #include <cstdint>
 #include <memory>
@@ -42,7 +49,10 @@ class PageStore {
   bool start(bool write);
   // ok false: the session failed; its changes are dropped.
   bool finish(bool ok);
-  void close();
+  // Writes every changed page and the list head now; false after raising.
+  bool write_pending();
+  bool flush();
+  bool close();
 
   // The decoded page at offset; nullptr when it cannot be read (raised).
   std::shared_ptr<Page> page(std::uint32_t offset);
@@ -50,6 +60,7 @@ class PageStore {
   std::shared_ptr<Page> allocate(bool leaf);
   // The page goes on the free-page list.
   bool release(const std::shared_ptr<Page>& page);
+  // Marks the page changed; call it before changing the page.
   void touch(const Page& page);
 
   struct Outline {
@@ -82,6 +93,8 @@ class PageStore {
   bool valid_offset(std::uint32_t offset);
   bool write_page(const Page& page);
   void drop_cache();
+  void roll_back();
+  void keep_copy(const Page& page);
 
   platform::File file_;
   std::string name_;
@@ -101,6 +114,13 @@ class PageStore {
   std::unordered_map<std::uint32_t, std::shared_ptr<Page>> cache_;
   std::unordered_set<std::uint32_t> dirty_;
   std::unordered_map<std::uint32_t, std::uint32_t> freed_;  // page -> next free page
+  // What a write session may have to undo: the pages it touched, copies of those that
+  // were already changed before it, and the allocation state it began with.
+  std::unordered_set<std::uint32_t> touched_;
+  std::unordered_map<std::uint32_t, Page> held_;
+  std::unordered_map<std::uint32_t, std::uint32_t> session_freed_;
+  std::uint32_t session_free_list_ = 0;
+  std::uint32_t session_file_end_ = 0;
   std::vector<std::uint8_t> buffer_;
 };
 

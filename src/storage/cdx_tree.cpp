@@ -154,9 +154,9 @@ Tree::Change Tree::insert(std::string_view key, std::uint32_t record) {
   Path path;
   if (!find(key, record, path)) return change;
   Page& leaf = *path.back().page;
+  store_.touch(leaf);
   leaf.insert(path.back().index, key, record);
   leaf.width = entry_width_for(leaf.key_length, record, leaf.width);
-  store_.touch(leaf);
   change.leaf = leaf.offset;
   fix_last_keys(path, path.size() - 1);
   change.reshaped = leaf_used(leaf, store_.pad()) > kKeyAreaSize;
@@ -175,8 +175,8 @@ Tree::Change Tree::remove(std::string_view key, std::uint32_t record, bool& miss
     missing = true;
     return change;
   }
-  leaf.erase(i);
   store_.touch(leaf);
+  leaf.erase(i);
   change.leaf = leaf.offset;
   fix_last_keys(path, path.size() - 1);
   const std::size_t depth = path.size() - 1;
@@ -194,8 +194,8 @@ void Tree::fix_last_keys(Path& path, std::size_t depth) {
     Page& parent = *path[d - 1].page;
     const std::size_t i = path[d - 1].index;
     if (compare_entries(parent.key(i), parent.records[i], below.last_key(), below.records.back()) == 0) return;
-    set_entry(parent, i, below.last_key(), below.records.back());
     store_.touch(parent);
+    set_entry(parent, i, below.last_key(), below.records.back());
   }
 }
 
@@ -265,6 +265,7 @@ bool Tree::rebalance(Path& path, std::size_t depth) {
   const std::uint32_t after = group.back()->right;
   for (std::size_t j = 0; j < packs.size(); ++j) {
     Page& page = *pages[j];
+    store_.touch(page);
     page.clear_entries();
     page.root = false;
     page.width = packs[j].width;
@@ -272,28 +273,27 @@ bool Tree::rebalance(Path& path, std::size_t depth) {
       page.insert(page.count(), entries[e].key, entries[e].record, entries[e].child);
     page.left = j == 0 ? before : pages[j - 1]->offset;
     page.right = j + 1 < pages.size() ? pages[j + 1]->offset : after;
-    store_.touch(page);
   }
   // The pages outside the group that face it.
   if (after != kNoPage && pages.size() != group.size()) {
     std::shared_ptr<Page> next = store_.page(after);
     if (!next) return false;
-    next->left = pages.empty() ? before : pages.back()->offset;
     store_.touch(*next);
+    next->left = pages.empty() ? before : pages.back()->offset;
   }
   if (before != kNoPage && pages.empty()) {
     std::shared_ptr<Page> previous = store_.page(before);
     if (!previous) return false;
-    previous->right = after;
     store_.touch(*previous);
+    previous->right = after;
   }
   for (std::size_t j = pages.size(); j < group.size(); ++j)
     if (!store_.release(group[j])) return false;
 
+  store_.touch(parent);
   for (std::size_t i = first; i <= last; ++i) parent.erase(first);
   for (std::size_t j = 0; j < pages.size(); ++j)
     parent.insert(first + j, pages[j]->last_key(), pages[j]->records.back(), pages[j]->offset);
-  store_.touch(parent);
   path.resize(depth);
   fix_last_keys(path, depth - 1);
   return check(path, depth - 1, pages.size() < group.size());
@@ -305,22 +305,22 @@ bool Tree::settle_root(Path& path) {
   if (overflows(*root, store_.pad())) return split_root(root);
   if (!root->leaf && root->count() == 0) {
     // Every key is gone: the root is an empty leaf again.
+    store_.touch(*root);
     root->leaf = true;
     root->width = kMinEntryWidth;
-    store_.touch(*root);
     return true;
   }
   while (!root->leaf && root->count() == 1) {
     // A root with a single child takes that child's place.
     std::shared_ptr<Page> only = child(*root, 0, 1);
     if (!only) return false;
+    store_.touch(*root);
     root->leaf = only->leaf;
     root->width = only->width;
     root->keys = only->keys;
     root->records = only->records;
     root->children = only->children;
     root->left = root->right = kNoPage;
-    store_.touch(*root);
     if (!store_.release(only)) return false;
   }
   return true;
@@ -329,6 +329,7 @@ bool Tree::settle_root(Path& path) {
 bool Tree::split_root(const std::shared_ptr<Page>& root) {
   std::shared_ptr<Page> below = store_.allocate(root->leaf);
   if (!below) return false;
+  store_.touch(*root);
   below->width = root->width;
   below->keys = std::move(root->keys);
   below->records = std::move(root->records);
@@ -337,8 +338,6 @@ bool Tree::split_root(const std::shared_ptr<Page>& root) {
   root->clear_entries();
   root->leaf = false;
   root->insert(0, below->last_key(), below->records.back(), below->offset);
-  store_.touch(*root);
-  store_.touch(*below);
   Path path{{root, 0}, {below, 0}};
   return rebalance(path, 1);
 }

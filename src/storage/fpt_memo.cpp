@@ -45,6 +45,10 @@ struct FptMemo::State {
   std::vector<Area> free_areas;    // sorted by size
   Area directory;                  // length 0: none
   bool directory_changed = false;
+  // Exclusive: the header as stored after the last write waits here until flush or
+  // close; damaged: the next free block lay beyond the end of the file at open.
+  bool header_pending = false;
+  bool damaged_end = false;
 
   bool fail(int subcode, int os_code = 0) {
     raise(StorageError{subcode, variant, path, os_code});
@@ -225,20 +229,44 @@ struct FptMemo::State {
   }
 
   bool store_state(std::uint32_t old_next_free) {
+    const bool directory_written = extended && directory_changed;
     if (!write_directory()) return false;
     put_u32be(std::span(header).subspan(fpt::kNextFree), next_free);
-    std::int64_t written;
     if (extended) {
       const std::uint32_t counter = get_u32le(std::span(header).subspan(fpt::kUpdateCounter));
       put_u32le(std::span(header).subspan(fpt::kUpdateCounter), counter + 1);
-      written = file.write_at(0, header);
-    } else {
-      // A file made elsewhere may keep data right after its 512 header bytes.
-      written = file.write_at(0, std::span(header).first(4));
     }
-    if (written < 0) return fail(kWriteError, file.os_error());
-    if (next_free < old_next_free && !file.truncate(std::uint64_t{next_free} * block_size))
-      return fail(kWriteError, file.os_error());
+    header_pending = true;
+    // Only we use an exclusive file: a plain append's header waits for flush or close.
+    // A new directory or a cut file is stored at once, so the header never names a
+    // directory or an end that is not there.
+    const bool cut = next_free < old_next_free;
+    if (shared || directory_written || cut) {
+      if (!write_header()) return false;
+    }
+    if (cut && !file.truncate(std::uint64_t{next_free} * block_size)) return fail(kWriteError, file.os_error());
+    return true;
+  }
+
+  bool write_header() {
+    header_pending = false;
+    // A file made elsewhere may keep data right after its 512 header bytes.
+    const std::span<const std::uint8_t> bytes = extended ? std::span<const std::uint8_t>(header)
+                                                         : std::span<const std::uint8_t>(header).first(4);
+    if (file.write_at(0, bytes) < 0) return fail(kWriteError, file.os_error());
+    return true;
+  }
+
+  // An exclusive file is checked against its size once: blocks present beyond the next
+  // free block (values written after the last stored header, when a run was killed)
+  // are never handed out again, and a next free block beyond the end is damage.
+  bool check_end() {
+    const std::int64_t size = file.size();
+    if (size < 0) return fail(kReadError, file.os_error());
+    const std::uint64_t end = round_up(static_cast<std::uint64_t>(size));
+    damaged_end = std::uint64_t{next_free} * block_size > end;
+    if (!damaged_end && end / block_size > next_free && end / block_size <= 0xFFFFFFFFULL)
+      next_free = static_cast<std::uint32_t>(end / block_size);
     return true;
   }
 
@@ -261,8 +289,11 @@ struct FptMemo::State {
     if (shared && !load_state()) return std::nullopt;
     // A next free block far beyond the end of the file is damage: writing there would
     // make a huge sparse file. (One pointing into the header is lifted past it.)
-    const std::int64_t size = file.size();
-    if (size < 0 || std::uint64_t{next_free} * block_size > round_up(static_cast<std::uint64_t>(size))) {
+    if (shared) {
+      const std::int64_t size = file.size();
+      damaged_end = size < 0 || std::uint64_t{next_free} * block_size > round_up(static_cast<std::uint64_t>(size));
+    }
+    if (damaged_end) {
       fail(kCorruption);
       return std::nullopt;
     }
@@ -323,7 +354,7 @@ std::unique_ptr<FptMemo> FptMemo::open(std::string_view memo_path, Variant varia
   if (shared) s->file.lock_range(0, 1, platform::LockKind::shared, true);
   const bool loaded = s->load_state();
   if (shared) s->file.unlock_range(0, 1);
-  if (!loaded) return nullptr;
+  if (!loaded || (!shared && !read_only && !s->check_end())) return nullptr;
   return std::unique_ptr<FptMemo>(new FptMemo(std::move(s)));
 }
 
@@ -369,6 +400,7 @@ std::optional<std::uint32_t> FptMemo::write(std::uint32_t old_block, std::string
 
 bool FptMemo::flush() {
   if (!s_->file.is_open() || s_->read_only) return true;
+  if (s_->header_pending && !s_->write_header()) return false;
   return s_->file.flush() || s_->fail(kWriteError, s_->file.os_error());
 }
 

@@ -5,8 +5,11 @@
 //
 // Opened with its table's mode. Shared: reading the header takes a shared lock on
 // byte 0 and every write of a value an exclusive one, both waiting until granted; the
-// allocation state is read fresh under the lock. Exclusive: no locks, the allocation
-// state is kept in memory and stored after every write.
+// allocation state is read fresh under the lock and stored after every write.
+// Exclusive: no locks, the allocation state is kept in memory and the header that
+// stores it is written at flush or close (at once when a write makes a new free-space
+// directory or cuts the file); the bytes are the same as if it were stored every time.
+// Blocks found beyond the next free block at open are not handed out again.
 //
 // Released blocks (a value replaced) go to the free-space directory of the extended
 // form and are reused, smallest fitting area first; blocks that end at the next free
