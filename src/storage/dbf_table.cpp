@@ -79,6 +79,7 @@ bool DbfTable::State::flush_window() {
   const std::uint64_t at = layout.header_length + std::uint64_t{w.first + w.dirty_first - 2} * rl;
   w.dirty_first = w.dirty_last = 0;
   disk_count = std::max(disk_count, w.first + w.count - 1);
+  written = true;
   if (file.write_at(at, piece) < 0) return fail(kWriteError, file.os_error());
   return true;
 }
@@ -116,6 +117,7 @@ bool DbfTable::State::read_record(std::uint32_t number) {
 bool DbfTable::State::write_record(std::uint32_t number) {
   const std::size_t rl = layout.record_length;
   if (shared) {
+    written = true;
     if (file.write_at(layout.header_length + std::uint64_t{number - 1} * rl, record) < 0)
       return fail(kWriteError, file.os_error());
     return true;
@@ -187,6 +189,7 @@ bool DbfTable::State::make_cold() {
 
 bool DbfTable::State::write_header() {
   if (read_only) return true;
+  written = true;
   const bool held = locks.append_locked();
   if (shared) {
     if (!held && !locks.lock_append()) return fail(kLockFailure, file.os_error());
@@ -200,9 +203,9 @@ bool DbfTable::State::write_header() {
     disk_count = count;
   }
   dbf::refresh_header(header, count);
-  const bool written = file.write_at(0, header) == static_cast<std::int64_t>(header.size());
+  const bool header_written = file.write_at(0, header) == static_cast<std::int64_t>(header.size());
   if (shared && !held) locks.unlock_append();
-  if (!written) return fail(kWriteError, file.os_error());
+  if (!header_written) return fail(kWriteError, file.os_error());
   header_dirty = false;
   return true;
 }
@@ -350,7 +353,8 @@ bool DbfTable::close() {
   s.controlling = 0;
   if (s.memo) ok = s.memo->close() && ok;
   s.memo.reset();
-  if (!s.read_only && !s.file.flush()) ok = s.fail(kWriteError, s.file.os_error());
+  // A table only read through this handle has nothing of ours to bring to disk.
+  if (s.written && !s.file.flush()) ok = s.fail(kWriteError, s.file.os_error());
   s.file.close();
   s.open = false;
   return ok;

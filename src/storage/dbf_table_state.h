@@ -101,6 +101,7 @@ struct DbfTable::State {
   bool insert_pending = false;    // its keys still go into the orders
   bool was_deleted = false;       // deletion flag when the change began
   bool header_dirty = false;
+  bool written = false;           // this handle has written to the file
   std::vector<std::string> old_keys;  // per order, when the change began
 
   dbf::TableLocks locks;

@@ -25,18 +25,22 @@ constexpr std::size_t kMinBufferEntries = 16;
 
 // In-place most-significant-byte radix sort of fixed-width entries; the byte at
 // `depth` decides the bucket, then every bucket is sorted on the following bytes.
+// kStride is the entry width when it is known at compile time (the moves of entries
+// are then plain loads and stores, not library calls), 0 when only at run time.
+template <std::size_t kStride>
 class EntrySorter {
  public:
-  explicit EntrySorter(std::size_t stride) : stride_(stride), hold_(stride), swap_(stride) {}
+  explicit EntrySorter(std::size_t stride) : stride_(kStride != 0 ? kStride : stride), hold_(stride_), swap_(stride_) {}
 
   void sort(std::uint8_t* base, std::size_t n) { sort_from(base, n, 0); }
 
  private:
-  std::uint8_t* at(std::uint8_t* base, std::size_t i) const { return base + i * stride_; }
+  std::size_t width() const { return kStride != 0 ? kStride : stride_; }
+  std::uint8_t* at(std::uint8_t* base, std::size_t i) const { return base + i * width(); }
 
   void sort_from(std::uint8_t* base, std::size_t n, std::size_t depth) {
     for (;;) {
-      if (n < 2 || depth >= stride_) return;
+      if (n < 2 || depth >= width()) return;
       if (n < kSmallBucket) return insertion_sort(base, n, depth);
       std::array<std::size_t, 256> count{};
       for (std::size_t i = 0; i < n; ++i) ++count[at(base, i)[depth]];
@@ -65,29 +69,48 @@ class EntrySorter {
           ++next[b];
           continue;
         }
-        std::memcpy(hold_.data(), slot, stride_);
+        std::memcpy(hold_.data(), slot, width());
         while (hold_[depth] != b) {
           std::uint8_t* target = at(base, next[hold_[depth]]++);
-          std::memcpy(swap_.data(), target, stride_);
-          std::memcpy(target, hold_.data(), stride_);
+          std::memcpy(swap_.data(), target, width());
+          std::memcpy(target, hold_.data(), width());
           std::swap(hold_, swap_);
         }
-        std::memcpy(slot, hold_.data(), stride_);
+        std::memcpy(slot, hold_.data(), width());
         ++next[b];
       }
     }
   }
 
+  // Entries of one bucket share their first `depth` bytes, so comparing them whole
+  // gives the same order as comparing from depth on.
+  bool greater(const std::uint8_t* a, const std::uint8_t* b, std::size_t depth) const {
+    if constexpr (kStride == 13 + kRecordBytes) {
+      const std::uint64_t a0 = load_u64be(a), b0 = load_u64be(b);
+      if (a0 != b0) return a0 > b0;
+      const std::uint64_t a1 = load_u64be(a + 8), b1 = load_u64be(b + 8);
+      if (a1 != b1) return a1 > b1;
+      return a[16] > b[16];
+    } else {
+      return std::memcmp(a + depth, b + depth, width() - depth) > 0;
+    }
+  }
+
+  static std::uint64_t load_u64be(const std::uint8_t* p) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    return v;
+  }
+
   void insertion_sort(std::uint8_t* base, std::size_t n, std::size_t depth) {
-    const std::size_t tail = stride_ - depth;
     for (std::size_t i = 1; i < n; ++i) {
       std::uint8_t* item = at(base, i);
       std::size_t j = i;
-      while (j > 0 && std::memcmp(at(base, j - 1) + depth, item + depth, tail) > 0) --j;
+      while (j > 0 && greater(at(base, j - 1), item, depth)) --j;
       if (j == i) continue;
-      std::memcpy(hold_.data(), item, stride_);
-      std::memmove(at(base, j + 1), at(base, j), (i - j) * stride_);
-      std::memcpy(at(base, j), hold_.data(), stride_);
+      std::memcpy(hold_.data(), item, width());
+      std::memmove(at(base, j + 1), at(base, j), (i - j) * width());
+      std::memcpy(at(base, j), hold_.data(), width());
     }
   }
 
@@ -95,6 +118,16 @@ class EntrySorter {
   std::vector<std::uint8_t> hold_;
   std::vector<std::uint8_t> swap_;
 };
+
+// Sorts n entries of the given width: the width of 13-byte keys (every ISBN index of
+// the system) with moves the compiler sees the size of, any other one generically.
+void sort_entries(std::uint8_t* base, std::size_t n, std::size_t stride) {
+  if (stride == 13 + kRecordBytes) {
+    EntrySorter<13 + kRecordBytes>(stride).sort(base, n);
+  } else {
+    EntrySorter<0>(stride).sort(base, n);
+  }
+}
 
 // Reads the table in blocks and hands out one entry per record, in record-number order.
 class RecordReader {
@@ -277,7 +310,7 @@ std::unique_ptr<SortedKeys> sort_in_memory(const KeySource& source, Variant vari
   const std::size_t stride = source.key_length + kRecordBytes;
   RecordReader reader(source, variant);
   if (reader.fill(entries.data(), source.record_count) != source.record_count) return nullptr;
-  EntrySorter(stride).sort(entries.data(), source.record_count);
+  sort_entries(entries.data(), source.record_count, stride);
   return std::make_unique<MemoryKeys>(std::move(entries), source.key_length);
 }
 
@@ -292,7 +325,6 @@ std::unique_ptr<SortedKeys> sort_with_runs(const KeySource& source, Variant vari
   std::vector<Run> runs;
   {
     RecordReader reader(source, variant);
-    EntrySorter sorter(stride);
     std::vector<std::uint8_t> buffer(run_entries * stride);
     std::uint64_t written = 0;
     for (;;) {
@@ -300,7 +332,7 @@ std::unique_ptr<SortedKeys> sort_with_runs(const KeySource& source, Variant vari
       if (got < 0) return nullptr;
       if (got == 0) break;
       const std::size_t n = static_cast<std::size_t>(got);
-      sorter.sort(buffer.data(), n);
+      sort_entries(buffer.data(), n, stride);
       const std::span<const std::uint8_t> bytes(buffer.data(), n * stride);
       if (file.write_at(written, bytes) != static_cast<std::int64_t>(bytes.size())) {
         raise({kWriteError, variant, "temporary sort file (write)", file.os_error()});

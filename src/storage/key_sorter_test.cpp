@@ -73,6 +73,27 @@ TEST(KeySorter, SameOrderWhateverTheMemoryBudget) {
   }
 }
 
+TEST(KeySorter, KeysOfAnotherWidthSortTheSameWay) {
+  TempDir dir;
+  const std::vector<Row> rows = awkward_rows(3000, 11);
+  PoolTable table(dir.file("pool.dbf"), rows);
+  KeySource source = table.source();
+  source.key_length = 6;  // the first six bytes of the ISBN field only
+  Pairs expected;
+  for (const auto& [key, record] : expected_order(rows)) expected.emplace_back(key.substr(0, 6), record);
+  std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+    const int c = std::memcmp(a.first.data(), b.first.data(), 6);
+    return c != 0 ? c < 0 : a.second < b.second;
+  });
+  for (std::size_t budget : {std::size_t{1} << 20, std::size_t{1}}) {
+    IndexOptions options;
+    options.sort_memory_budget = budget;
+    auto keys = sort_keys(source, options);
+    ASSERT_NE(keys, nullptr) << budget;
+    EXPECT_EQ(drain(*keys), expected) << "budget " << budget;
+  }
+}
+
 TEST(KeySorter, EmptyTableAndSingleRecord) {
   TempDir dir;
   PoolTable empty(dir.file("empty.dbf"), {});
