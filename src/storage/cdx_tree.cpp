@@ -13,10 +13,30 @@ constexpr std::size_t kMaxDepth = 32;
 // A leaf and its neighbours with more free space than this could do with one page less.
 constexpr std::uint32_t kMergeFreeSpace = 487;
 
-struct Entry {
-  std::string key;
-  std::uint32_t record = 0;
-  std::uint32_t child = 0;
+// The entries of a group of pages laid end to end, keys in one block (no allocation
+// per key).
+struct Entries {
+  std::uint32_t key_length = 0;
+  std::vector<char> keys;
+  std::vector<std::uint32_t> records;
+  std::vector<std::uint32_t> children;
+
+  std::size_t size() const { return records.size(); }
+  bool empty() const { return records.empty(); }
+  std::string_view key(std::size_t i) const { return {keys.data() + i * key_length, key_length}; }
+  void add(const Page& page) {
+    keys.insert(keys.end(), page.keys.begin(), page.keys.end());
+    records.insert(records.end(), page.records.begin(), page.records.end());
+    children.insert(children.end(), page.children.begin(), page.children.end());
+  }
+  // Page takes entries [begin, end) in place of its own.
+  void fill(Page& page, std::size_t begin, std::size_t end) const {
+    const auto at = [](std::size_t i) { return static_cast<std::ptrdiff_t>(i); };
+    page.keys.assign(keys.begin() + at(begin * key_length), keys.begin() + at(end * key_length));
+    page.records.assign(records.begin() + at(begin), records.begin() + at(end));
+    if (page.leaf) page.children.clear();
+    else page.children.assign(children.begin() + at(begin), children.begin() + at(end));
+  }
 };
 
 // One page's share of a repacked group: entries [begin, end), at that entry width.
@@ -26,23 +46,23 @@ struct Pack {
   std::uint32_t width = kMinEntryWidth;
 };
 
-std::vector<Pack> pack_leaves(const std::vector<Entry>& entries, std::uint32_t key_length, char pad,
+std::vector<Pack> pack_leaves(const Entries& entries, std::uint32_t key_length, char pad,
                               std::uint32_t start_width) {
   std::vector<Pack> packs;
   Pack pack{0, 0, start_width};
   std::uint32_t used = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::size_t count = i - pack.begin;
-    std::uint32_t width = entry_width_for(key_length, entries[i].record, pack.width);
-    std::string_view previous = count > 0 ? std::string_view(entries[i - 1].key) : std::string_view{};
-    std::uint32_t cost = key_cost(previous, entries[i].key, pad, width) +
+    std::uint32_t width = entry_width_for(key_length, entries.records[i], pack.width);
+    std::string_view previous = count > 0 ? entries.key(i - 1) : std::string_view{};
+    std::uint32_t cost = key_cost(previous, entries.key(i), pad, width) +
                          (width - pack.width) * static_cast<std::uint32_t>(count);
     if (count > 0 && used + cost > kKeyAreaSize) {
       pack.end = i;
       packs.push_back(pack);
       pack = Pack{i, i, start_width};
-      width = entry_width_for(key_length, entries[i].record, start_width);
-      cost = key_cost({}, entries[i].key, pad, width);
+      width = entry_width_for(key_length, entries.records[i], start_width);
+      cost = key_cost({}, entries.key(i), pad, width);
       used = 0;
     }
     used += cost;
@@ -65,6 +85,20 @@ std::vector<Pack> pack_interior(std::size_t entries, std::uint32_t capacity) {
 void set_entry(Page& page, std::size_t i, std::string_view key, std::uint32_t record) {
   std::memcpy(page.keys.data() + i * page.key_length, key.data(), page.key_length);
   page.records[i] = record;
+}
+
+// The first entry for which below(i) is false. Every page holds its entries in order
+// (reading a page checks it), so below is true for a leading run only.
+template <typename Below>
+std::size_t first_not_below(const Page& page, Below below) {
+  std::size_t low = 0;
+  std::size_t high = page.count();
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (below(middle)) low = middle + 1;
+    else high = middle;
+  }
+  return low;
 }
 
 bool overflows(const Page& page, char pad) {
@@ -95,8 +129,9 @@ bool Tree::find(std::string_view key, std::uint32_t record, Path& path) {
   path.clear();
   std::shared_ptr<Page> page = store_.page(root_);
   while (page) {
-    std::size_t i = 0;
-    while (i < page->count() && compare_entries(page->key(i), page->records[i], key, record) < 0) ++i;
+    std::size_t i = first_not_below(*page, [&](std::size_t j) {
+      return compare_entries(page->key(j), page->records[j], key, record) < 0;
+    });
     if (page->leaf) {
       path.push_back({page, i});
       return true;
@@ -113,8 +148,7 @@ bool Tree::find_prefix(std::string_view value, Path& path) {
   path.clear();
   std::shared_ptr<Page> page = store_.page(root_);
   while (page) {
-    std::size_t i = 0;
-    while (i < page->count() && compare_prefix(page->key(i), value) < 0) ++i;
+    const std::size_t i = first_not_below(*page, [&](std::size_t j) { return compare_prefix(page->key(j), value) < 0; });
     if (page->leaf) {
       path.push_back({page, i});
       return true;
@@ -240,15 +274,18 @@ bool Tree::rebalance(Path& path, std::size_t depth) {
   const bool leaf = path[depth].page->leaf;
 
   std::vector<std::shared_ptr<Page>> group;
-  std::vector<Entry> entries;
+  Entries entries;
+  entries.key_length = parent.key_length;
   std::uint32_t start_width = 0xFF;
   for (std::size_t i = first; i <= last; ++i) {
     std::shared_ptr<Page> member = i == at ? path[depth].page : child(parent, i, depth);
     if (!member || member->leaf != leaf) return store_.corrupt();
     if (!group.empty() && (group.back()->right != member->offset || member->left != group.back()->offset))
       return store_.corrupt();
-    for (std::size_t k = 0; k < member->count(); ++k)
-      entries.push_back({std::string(member->key(k)), member->records[k], leaf ? 0 : member->children[k]});
+    if (member->keys.size() != member->count() * entries.key_length ||
+        (!leaf && member->children.size() != member->count()))
+      return store_.corrupt();
+    entries.add(*member);
     start_width = std::min(start_width, member->width);
     group.push_back(std::move(member));
   }
@@ -266,11 +303,9 @@ bool Tree::rebalance(Path& path, std::size_t depth) {
   for (std::size_t j = 0; j < packs.size(); ++j) {
     Page& page = *pages[j];
     store_.touch(page);
-    page.clear_entries();
     page.root = false;
     page.width = packs[j].width;
-    for (std::size_t e = packs[j].begin; e < packs[j].end; ++e)
-      page.insert(page.count(), entries[e].key, entries[e].record, entries[e].child);
+    entries.fill(page, packs[j].begin, packs[j].end);
     page.left = j == 0 ? before : pages[j - 1]->offset;
     page.right = j + 1 < pages.size() ? pages[j + 1]->offset : after;
   }

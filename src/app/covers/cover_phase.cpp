@@ -63,12 +63,13 @@ struct Tables {
   }
 };
 
-// The ISBN-10 and ISBN-13 a pool key is looked up by; empty when it has none.
+// The ISBN-10 and ISBN-13 a pool key is looked up by; empty when it has none. The
+// ISBN-10 of an ISBN-13 is only made when asked for (the server is its only user).
 struct TitleNumbers {
   std::string i10, i13;
 };
 
-TitleNumbers numbers_of(const std::string& isbn) {
+TitleNumbers numbers_of(const std::string& isbn, bool with_isbn10) {
   TitleNumbers n;
   // An old-style ISMN passes the ISBN-10 test but is no book number: it is neither
   // converted nor sent, and counts as not found.
@@ -78,7 +79,7 @@ TitleNumbers numbers_of(const std::string& isbn) {
     n.i13 = compact_upper(isbn::ISBN2EAN(isbn));
   } else if (isbn::ISISBN13(isbn)) {
     n.i13 = isbn;
-    n.i10 = compact_upper(isbn::EAN2ISBN(isbn));
+    if (with_isbn10) n.i10 = compact_upper(isbn::EAN2ISBN(isbn));
   }
   return n;
 }
@@ -129,7 +130,7 @@ class CoverPass {
   // One title: true when it got a cover now. isbn is cleared when the title is not to
   // be counted (it already has a cover, or the server said "no" in an earlier run).
   bool look_up(std::string& isbn) {
-    TitleNumbers n = numbers_of(isbn);
+    TitleNumbers n = numbers_of(isbn, config_.internet);
     if (!n.i13.empty() && find_either_case(*t_.cover_keys, n.i13)) {
       isbn.clear();
       return true;
