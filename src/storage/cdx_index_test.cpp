@@ -212,10 +212,18 @@ class CdxModel : public ::testing::Test {
   std::uint32_t next_record_ = 0;
 };
 
-TEST_F(CdxModel, ExclusiveFileStaysConsistentThroughThousandsOfChanges) { run({}); }
+TEST_F(CdxModel, ExclusiveFileStaysConsistentThroughThousandsOfChanges) {
+#ifdef _WIN32
+  GTEST_SKIP() << "checks the file while it is held exclusively, which Windows refuses";
+#endif
+  run({});
+}
 TEST_F(CdxModel, SharedFileStaysConsistentThroughThousandsOfChanges) { run(shared_options()); }
 
 TEST(CdxIndex, UpdateCounterCountsChangesOnlyWhenShared) {
+#ifdef _WIN32
+  GTEST_SKIP() << "reads the index while it is held exclusively, which Windows refuses";
+#endif
   TempDir dir;
   Table table(dir.file("pool.dbf"), {{"9783161484100"}});
   const std::string path = dir.file("pool.cdx");

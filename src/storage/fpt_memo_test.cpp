@@ -107,6 +107,9 @@ TEST_F(MemoTest, ValueFillingItsBlockHasNoEndByte) {
 }
 
 TEST_F(MemoTest, BlankReferenceNeverTouchesTheMemoFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "cuts the memo file while the table holds it exclusively, which Windows refuses";
+#endif
   const std::vector<FieldSpec> schema{{"ISBN", 'C', 13, 0}, {"COVER", 'M', 10, 0}};
   ASSERT_TRUE(DbfTable::create(file("c.dbf"), schema, Variant::cdx));
   {

@@ -174,7 +174,12 @@ TEST(NtxBuild, CreateErrorAndKeyTypeError) {
   table.source().key_type = 'M';
   EXPECT_EQ(create_ntx_index(dir.file("pool.ntx"), table.source(), IndexOptions{}), nullptr);
   ASSERT_EQ(handler.messages.size(), 2u);
-  EXPECT_EQ(handler.messages[0], "Error DBFNTX/1006  Create error: " + missing + " (DOS Error 2)");
+#ifdef _WIN32
+  const std::string code = "3";  // Windows tells a missing folder from a missing file
+#else
+  const std::string code = "2";
+#endif
+  EXPECT_EQ(handler.messages[0], "Error DBFNTX/1006  Create error: " + missing + " (DOS Error " + code + ")");
   EXPECT_EQ(handler.messages[1], "Error DBFNTX/1026  Data type error: " + dir.file("pool.ntx"));
 }
 

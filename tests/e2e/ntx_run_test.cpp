@@ -78,7 +78,7 @@ std::vector<std::string> cover_flags_of(const std::string& table) {
 std::map<std::string, std::string> snapshot(const std::string& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).generic_string()] = bytes_of(entry.path());
+    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).generic_string()] = bytes_of(entry.path().string());
   return files;
 }
 

@@ -26,6 +26,13 @@ const std::string kBanner =
 
 const std::string kClosing = "\r\n=> Fertig!\r\n\r\n\r\n";
 
+// The console's line end: CR LF stays on Windows.
+#ifdef _WIN32
+const std::string kNewLine = "\r\n";
+#else
+const std::string kNewLine = "\n";
+#endif
+
 std::string line(std::string_view label, std::string_view value) {
   std::string out(label);
   out.append(35 - label.size(), '.');
@@ -76,7 +83,8 @@ TEST_F(DriverRun, WithoutAConfigurationFileTheMediumIsNotFound) {
   const RunResult result = testing::run_torvane(options);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.log, kBanner + "Error: ORVA Media-CD kann nicht gefunden werden.\r\n\r\n");
-  EXPECT_NE(result.out.find("nicht gefunden werden.\n\nPress any key to continue..."), std::string::npos)
+  EXPECT_NE(result.out.find("nicht gefunden werden." + kNewLine + kNewLine + "Press any key to continue..."),
+            std::string::npos)
       << result.out;
 }
 
@@ -121,9 +129,15 @@ TEST_F(DriverRun, SummaryWithVersionFilesAndAnEmptyPoolFilter) {
                       line("TAV-Version", "5.1 Build 7") + line("TAV-Verzeichnis", "C:\\TAV") +
                       line("Pool-Pr\xFC" "fung", "") + line("Indexdatei", ".cdx") +
                       "\r\nBeginne mit \xDC" "berp\xFC" "fung...\r\n"));
+#ifdef _WIN32
+  // The console gets the same text in the OEM code page 850.
+  EXPECT_NE(result.out.find("Bibliothek M\x81nchen"), std::string::npos);
+  EXPECT_NE(result.out.find("Beginne mit \x9A" "berp\x81" "fung...\r\n"), std::string::npos);
+#else
   // The console gets the same text in UTF-8.
   EXPECT_NE(result.out.find("Bibliothek M\xC3\xBCnchen"), std::string::npos);
   EXPECT_NE(result.out.find("Beginne mit \xC3\x9C" "berp\xC3\xBC" "fung...\n"), std::string::npos);
+#endif
   EXPECT_EQ(result.out.find('\xFC'), std::string::npos);
 }
 
@@ -164,7 +178,7 @@ TEST_F(DriverRun, CommandLine) {
   options.args = {"--version"};
   RunResult result = testing::run_torvane(options);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.out, "TORVANE 3.10.800 (8AV1330)\n");
+  EXPECT_EQ(result.out, "TORVANE 3.10.800 (8AV1330)" + kNewLine);
   EXPECT_FALSE(result.log_exists);
 
   options.args = {"--help"};

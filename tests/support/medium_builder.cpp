@@ -61,7 +61,8 @@ std::map<std::string, std::string> parse_summary(std::string_view text) {
   std::map<std::string, std::string> summary;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // text-mode output on Windows
     const std::size_t colon = line.find(": ");
     if (colon != std::string_view::npos) summary[std::string(line.substr(0, colon))] = std::string(line.substr(colon + 2));
     if (end == std::string_view::npos) break;

@@ -1,11 +1,13 @@
 #pragma once
 // The few POSIX calls that tests use for scratch folders, provided for the Windows
-// build (MinGW has no mkdtemp). Nothing on other systems.
+// build (MinGW has no mkdtemp); the Windows build includes it in every test program.
+// Nothing on other systems.
 
 #ifdef _WIN32
 #include <direct.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <random>
 

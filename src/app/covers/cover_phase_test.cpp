@@ -216,6 +216,7 @@ TEST_F(CoverPhase, AStaleCoverIndexIsRebuiltBeforeThePass) {
     cover->assign_memo("COVER", "two");
     cover->close();
   }
+  std::filesystem::remove(dir.path("dvd/cover/cover.cdx"));  // MinGW's copy cannot overwrite
   std::filesystem::copy_file(dir.path("old.cdx"), dir.path("dvd/cover/cover.cdx"),
                              std::filesystem::copy_options::overwrite_existing);
   write_pool({title(2)});
@@ -227,6 +228,9 @@ TEST_F(CoverPhase, AStaleCoverIndexIsRebuiltBeforeThePass) {
 }
 
 TEST_F(CoverPhase, NotFoundTablePlace) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a folder without write permission is a Linux notion; Windows folders stay writable";
+#endif
   write_pool({title(1)});
   // The executable's folder cannot be written: a new table goes beside the cover table.
   std::filesystem::permissions(dir.path("bin"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
