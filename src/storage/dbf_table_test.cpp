@@ -735,13 +735,17 @@ TEST_F(DbfTableTest, KilledExclusiveAppenderLeavesReadableRecords) {
   const pid_t pid = fork();
   if (pid == 0) {
     auto t = DbfTable::open(dir.file("killed.dbf"), OpenOptions().with_shared(false));
-    for (int i = 1;; ++i) {
+    // Bounded, so that a parent that never kills it cannot fill the disk.
+    for (int i = 1; i <= 5'000'000; ++i) {
       t->append();
       t->assign("ISBN", std::to_string(i));
       t->assign_number("POOL", i % 10000);
     }
+    _exit(0);
   }
-  while (read_file(dir.file("killed.dbf")).size() < 2'000'000) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The size only: reading a file that grows faster than it is read never ends.
+  while (std::filesystem::file_size(dir.file("killed.dbf")) < 2'000'000)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   auto t = DbfTable::open(dir.file("killed.dbf"));
