@@ -20,28 +20,6 @@ bool stat_of(std::string_view path, struct stat& st) {
   return ::stat(native_path(path).c_str(), &st) == 0;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool match_from(std::string_view mask, std::string_view name) {
-  // Iterative glob with one back-track point for the last "*".
-  std::size_t m = 0, n = 0, star = std::string_view::npos, resume = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || lower(mask[m]) == lower(name[n]))) {
-      ++m;
-      ++n;
-    } else if (m < mask.size() && mask[m] == '*') {
-      star = m++;
-      resume = n;
-    } else if (star != std::string_view::npos) {
-      m = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
 
 std::vector<std::string> list_entries(std::string_view directory, bool want_dirs) {
   std::vector<std::string> names;
@@ -234,10 +212,5 @@ std::vector<std::string> list_directories(std::string_view directory) {
   return list_entries(directory, true);
 }
 
-bool wildcard_match(std::string_view mask, std::string_view name) {
-  // "*.*" matches every name, as it does on the original platform.
-  if (mask == "*.*") return true;
-  return match_from(mask, name);
-}
 
 }  // namespace torvane::platform

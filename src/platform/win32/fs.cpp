@@ -13,28 +13,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // 100-nanosecond intervals between 1601-01-01 (FILETIME) and 1970-01-01.
 constexpr std::int64_t kUnixEpochIn100ns = 116'444'736'000'000'000LL;
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool match_from(std::string_view mask, std::string_view name) {
-  // Iterative glob with one back-track point for the last "*".
-  std::size_t m = 0, n = 0, star = std::string_view::npos, resume = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || lower(mask[m]) == lower(name[n]))) {
-      ++m;
-      ++n;
-    } else if (m < mask.size() && mask[m] == '*') {
-      star = m++;
-      resume = n;
-    } else if (star != std::string_view::npos) {
-      m = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
 
 bool attributes_of(std::string_view path, WIN32_FILE_ATTRIBUTE_DATA& data) {
   return ::GetFileAttributesExA(native_path(path).c_str(), GetFileExInfoStandard, &data) != 0;
@@ -232,10 +210,5 @@ std::vector<std::string> list_directories(std::string_view directory) {
   return names;
 }
 
-bool wildcard_match(std::string_view mask, std::string_view name) {
-  // "*.*" matches every name, as it does on the original platform.
-  if (mask == "*.*") return true;
-  return match_from(mask, name);
-}
 
 }  // namespace torvane::platform
