@@ -106,7 +106,9 @@ TEST(DemoTest, BenchmarkSuiteWritesAFullRowForEveryBenchmark) {
   // A reader that no longer matches its benchmark's output leaves a cell empty.
   std::istringstream lines(report);
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("| ", 0) == 0) EXPECT_THAT(line, Not(HasSubstr("|  |"))) << line;
+    if (line.rfind("| ", 0) == 0) {
+      EXPECT_THAT(line, Not(HasSubstr("|  |"))) << line;
+    }
   }
 }
 
