@@ -115,32 +115,6 @@ SOCKET connect_one(const addrinfo& address, Clock::time_point deadline, NetStatu
 
 }  // namespace
 
-const char* net_status_name(NetStatus status) {
-  switch (status) {
-    case NetStatus::ok: return "ok";
-    case NetStatus::resolve_failed: return "resolve_failed";
-    case NetStatus::refused: return "refused";
-    case NetStatus::timed_out: return "timed_out";
-    case NetStatus::closed: return "closed";
-    case NetStatus::failed: return "failed";
-  }
-  return "unknown";
-}
-
-Socket::Socket(Socket&& other) noexcept : fd_(other.fd_), status_(other.status_) { other.fd_ = -1; }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    status_ = other.status_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-Socket::~Socket() { close(); }
-
 Socket Socket::connect(std::string_view host, std::uint16_t port, int timeout_ms) {
   Socket socket;
   if (!sockets_ready()) {
@@ -199,10 +173,6 @@ NetStatus Socket::send_all(std::span<const std::uint8_t> data, int timeout_ms) {
   return status_ = NetStatus::ok;
 }
 
-NetStatus Socket::send_all(std::string_view data, int timeout_ms) {
-  return send_all(std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), timeout_ms);
-}
-
 Socket::Received Socket::receive(std::span<std::uint8_t> out, int timeout_ms) {
   if (fd_ < 0) return {status_ = NetStatus::failed, 0};
   if (out.empty()) return {NetStatus::ok, 0};
@@ -225,20 +195,6 @@ void Socket::close() {
   if (fd_ >= 0) ::closesocket(int_to_socket(fd_));
   fd_ = -1;
 }
-
-Listener::Listener(Listener&& other) noexcept : fd_(other.fd_), port_(other.port_) { other.fd_ = -1; }
-
-Listener& Listener::operator=(Listener&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    port_ = other.port_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-Listener::~Listener() { close(); }
 
 // No SO_REUSEADDR here: on Windows it would let another socket take the same port.
 Listener Listener::open_loopback(std::uint16_t port) {
