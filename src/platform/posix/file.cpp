@@ -47,24 +47,6 @@ bool ofd_lock(int fd, short type, std::uint64_t first, std::uint64_t length, boo
 
 }  // namespace
 
-File::File(File&& other) noexcept
-    : fd_(other.fd_), os_error_(other.os_error_), read_only_(other.read_only_) {
-  other.fd_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    os_error_ = other.os_error_;
-    read_only_ = other.read_only_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-File::~File() { close(); }
-
 File File::open(std::string_view path, Access access, Share share, Disposition disposition) {
   const std::string native = native_path(path);
   int flags = O_CLOEXEC;

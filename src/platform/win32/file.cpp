@@ -49,24 +49,6 @@ DWORD creation(Disposition disposition) {
 
 }  // namespace
 
-File::File(File&& other) noexcept
-    : fd_(other.fd_), os_error_(other.os_error_), read_only_(other.read_only_) {
-  other.fd_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    os_error_ = other.os_error_;
-    read_only_ = other.read_only_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-File::~File() { close(); }
-
 // Share modes are the system's own: an exclusive open lets nobody else open the file,
 // a shared or plain one allows everything. A refused open is the sharing conflict (32).
 File File::open(std::string_view path, Access access, Share share, Disposition disposition) {
