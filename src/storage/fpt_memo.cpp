@@ -21,6 +21,13 @@ struct Area {
   std::uint64_t end() const { return offset + length; }
 };
 
+// The first read of a value: its block header and, mostly, all of it.
+constexpr std::uint64_t kFirstRead = 512;
+
+std::span<std::uint8_t> as_bytes(std::string& text) {
+  return {reinterpret_cast<std::uint8_t*>(text.data()), text.size()};
+}
+
 // Free areas kept sorted by size (then offset), so the first fitting one is the smallest.
 void sort_by_size(std::vector<Area>& areas) {
   std::sort(areas.begin(), areas.end(), [](const Area& a, const Area& b) {
@@ -49,6 +56,27 @@ struct FptMemo::State {
   // close; damaged: the next free block lay beyond the end of the file at open.
   bool header_pending = false;
   bool damaged_end = false;
+  // Exclusive: the size of the file, once asked for; every write and cut keeps it. A
+  // shared file may grow under other programs and is asked every time.
+  std::int64_t known_size = -1;
+
+  std::int64_t file_size() {
+    if (shared) return file.size();
+    if (known_size < 0) known_size = file.size();
+    return known_size;
+  }
+
+  bool write_bytes(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (file.write_at(offset, bytes) < 0) return false;
+    if (known_size >= 0) known_size = std::max<std::int64_t>(known_size, static_cast<std::int64_t>(offset + bytes.size()));
+    return true;
+  }
+
+  bool cut_at(std::uint64_t size) {
+    if (!file.truncate(size)) return false;
+    known_size = shared ? -1 : static_cast<std::int64_t>(size);
+    return true;
+  }
 
   bool fail(int subcode, int os_code = 0) {
     raise(StorageError{subcode, variant, path, os_code});
@@ -166,7 +194,7 @@ struct FptMemo::State {
     std::array<std::uint8_t, fpt::kBlockHeader> head{};
     put_u32be(head, fpt::kTypeFreeArea);
     put_u32be(std::span(head).subspan(4), static_cast<std::uint32_t>(area.length - fpt::kBlockHeader));
-    file.write_at(area.offset, head);
+    write_bytes(area.offset, head);
   }
 
   // First block of need blocks: the smallest free area that holds them, else the end.
@@ -223,7 +251,7 @@ struct FptMemo::State {
       put_u32le(std::span(bytes).subspan(at + 4), static_cast<std::uint32_t>(a.length));
       at += 8;
     }
-    if (file.write_at(directory.offset, bytes) < 0) return fail(kWriteError, file.os_error());
+    if (!write_bytes(directory.offset, bytes)) return fail(kWriteError, file.os_error());
     put_u32le(std::span(header).subspan(fpt::kDirectory), static_cast<std::uint32_t>(directory.offset));
     return true;
   }
@@ -244,7 +272,7 @@ struct FptMemo::State {
     if (shared || directory_written || cut) {
       if (!write_header()) return false;
     }
-    if (cut && !file.truncate(std::uint64_t{next_free} * block_size)) return fail(kWriteError, file.os_error());
+    if (cut && !cut_at(std::uint64_t{next_free} * block_size)) return fail(kWriteError, file.os_error());
     return true;
   }
 
@@ -253,7 +281,7 @@ struct FptMemo::State {
     // A file made elsewhere may keep data right after its 512 header bytes.
     const std::span<const std::uint8_t> bytes = extended ? std::span<const std::uint8_t>(header)
                                                          : std::span<const std::uint8_t>(header).first(4);
-    if (file.write_at(0, bytes) < 0) return fail(kWriteError, file.os_error());
+    if (!write_bytes(0, bytes)) return fail(kWriteError, file.os_error());
     return true;
   }
 
@@ -261,7 +289,7 @@ struct FptMemo::State {
   // free block (values written after the last stored header, when a run was killed)
   // are never handed out again, and a next free block beyond the end is damage.
   bool check_end() {
-    const std::int64_t size = file.size();
+    const std::int64_t size = file_size();
     if (size < 0) return fail(kReadError, file.os_error());
     const std::uint64_t end = round_up(static_cast<std::uint64_t>(size));
     damaged_end = std::uint64_t{next_free} * block_size > end;
@@ -277,7 +305,7 @@ struct FptMemo::State {
     put_u32be(std::span(out).subspan(4), static_cast<std::uint32_t>(bytes.size()));
     std::copy(bytes.begin(), bytes.end(), out.begin() + fpt::kBlockHeader);
     if ((bytes.size() + fpt::kBlockHeader) % block_size != 0) out.back() = fpt::kEndByte;
-    if (file.write_at(std::uint64_t{block} * block_size, out) < 0) return fail(kWriteError, file.os_error());
+    if (!write_bytes(std::uint64_t{block} * block_size, out)) return fail(kWriteError, file.os_error());
     return true;
   }
 
@@ -290,7 +318,7 @@ struct FptMemo::State {
     // A next free block far beyond the end of the file is damage: writing there would
     // make a huge sparse file. (One pointing into the header is lifted past it.)
     if (shared) {
-      const std::int64_t size = file.size();
+      const std::int64_t size = file_size();
       damaged_end = size < 0 || std::uint64_t{next_free} * block_size > round_up(static_cast<std::uint64_t>(size));
     }
     if (damaged_end) {
@@ -363,26 +391,34 @@ std::optional<std::string> FptMemo::read(std::uint32_t block) {
   State& s = *s_;
   if (!s.file.is_open()) return std::nullopt;
   const std::uint64_t offset = std::uint64_t{block} * s.block_size;
-  const std::int64_t size = s.file.size();
-  std::array<std::uint8_t, fpt::kBlockHeader> head{};
-  if (size < 0 || offset + head.size() > static_cast<std::uint64_t>(size) ||
-      s.file.read_at(offset, head) != static_cast<std::int64_t>(head.size())) {
+  const std::int64_t size = s.file_size();
+  if (size < 0 || offset + fpt::kBlockHeader > static_cast<std::uint64_t>(size)) {
     s.fail(kReadError, s.file.os_error());
     return std::nullopt;
   }
+  // The block header and the start of the value in one read: most values end there.
+  const std::uint64_t first = std::min<std::uint64_t>(kFirstRead, static_cast<std::uint64_t>(size) - offset);
+  std::string value(static_cast<std::size_t>(first), '\0');
+  if (s.file.read_at(offset, as_bytes(value)) != static_cast<std::int64_t>(first)) {
+    s.fail(kReadError, s.file.os_error());
+    return std::nullopt;
+  }
+  const auto head = std::span<const std::uint8_t>(as_bytes(value)).first(fpt::kBlockHeader);
   const std::uint32_t type = get_u32be(head);
-  const std::uint64_t length = get_u32be(std::span(head).subspan(4));
+  const std::uint64_t length = get_u32be(head.subspan(4));
   if (type != fpt::kTypeText && type != fpt::kTypeBinary) {
     s.fail(kDataTypeError);
     return std::nullopt;
   }
-  if (offset + head.size() + length > static_cast<std::uint64_t>(size)) {
+  if (offset + fpt::kBlockHeader + length > static_cast<std::uint64_t>(size)) {
     s.fail(kReadError);
     return std::nullopt;
   }
-  std::string value(static_cast<std::size_t>(length), '\0');
-  std::span<std::uint8_t> out(reinterpret_cast<std::uint8_t*>(value.data()), value.size());
-  if (s.file.read_at(offset + head.size(), out) != static_cast<std::int64_t>(length)) {
+  value.erase(0, fpt::kBlockHeader);
+  const std::size_t have = std::min<std::size_t>(value.size(), static_cast<std::size_t>(length));
+  value.resize(static_cast<std::size_t>(length));
+  const auto rest = as_bytes(value).subspan(have);
+  if (!rest.empty() && s.file.read_at(offset + fpt::kBlockHeader + have, rest) != static_cast<std::int64_t>(rest.size())) {
     s.fail(kReadError, s.file.os_error());
     return std::nullopt;
   }

@@ -196,6 +196,34 @@ TEST_F(MemoTest, BlockSizeRules) {
   EXPECT_EQ(memo->write(0, "x"), 8u);
 }
 
+// A value is read with its block header in one piece when it is short, in two when it
+// is long; both come back whole, and a long one cut short by the end of the file fails.
+TEST_F(MemoTest, ShortAndLongValuesComeBackWhole) {
+  const std::vector<std::size_t> lengths{1, 503, 504, 505, 4000, 70000};
+  const auto value = [](std::size_t length) {
+    std::string v(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) v[i] = static_cast<char>(i * 31 + length);
+    return v;
+  };
+  std::vector<std::uint32_t> blocks;
+  {
+    auto memo = fresh();
+    for (std::size_t length : lengths) blocks.push_back(*memo->write(0, value(length)));
+    for (std::size_t i = 0; i < lengths.size(); ++i) EXPECT_EQ(memo->read(blocks[i]), value(lengths[i]));
+  }
+  for (const bool shared : {false, true}) {
+    auto memo = FptMemo::open(file("m.fpt"), Variant::cdx, shared, true);
+    for (std::size_t i = 0; i < lengths.size(); ++i) EXPECT_EQ(memo->read(blocks[i]), value(lengths[i])) << shared;
+  }
+  Bytes b = bytes("m.fpt");
+  b.resize(b.size() - 100);
+  put("m.fpt", b);
+  auto memo = FptMemo::open(file("m.fpt"), Variant::cdx, false, true);
+  EXPECT_EQ(memo->read(blocks[4]), value(4000));
+  EXPECT_EQ(memo->read(blocks.back()), std::nullopt);
+  EXPECT_EQ(failures.size(), 1u);
+}
+
 TEST_F(MemoTest, DamagedReferencesGiveClearResults) {
   auto memo = fresh();
   memo->write(0, std::string(100, 'a'));  // 16..17

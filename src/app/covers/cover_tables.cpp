@@ -110,8 +110,8 @@ KeyLookup::KeyLookup(storage::DbfTable& table) : table_(table) {
 }
 
 bool KeyLookup::contains(const std::string& key) {
-  if (!keys_) return table_.seek(key);
-  return key.size() == 13 ? keys_->contains(key) : table_.seek(key);
+  if (!keys_ || key.size() != IsbnKeySet::kKeyLength) return table_.seek(key);
+  return keys_->contains(key);
 }
 
 void KeyLookup::added(const std::string& key) {

@@ -21,8 +21,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
+#include "app/covers/key_set.h"
 #include "app/run_config.h"
 #include "storage/dbf_table.h"
 
@@ -70,7 +70,7 @@ class KeyLookup {
 
  private:
   storage::DbfTable& table_;
-  std::optional<std::unordered_set<std::string>> keys_;
+  std::optional<IsbnKeySet> keys_;
 };
 
 // Before the cover phase: a cover or not-found table without its CDX file gets one.
