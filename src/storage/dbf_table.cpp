@@ -73,6 +73,8 @@ std::uint32_t DbfTable::State::count_from_size() {
 bool DbfTable::State::flush_window() {
   RecordWindow& w = window;
   if (w.dirty_first == 0) return true;
+  // The memo values first: a record never reaches the file before the value it names.
+  if (memo && !memo->flush_values()) return false;
   const std::size_t rl = layout.record_length;
   const auto first = w.bytes.begin() + static_cast<std::ptrdiff_t>((w.dirty_first - 1) * rl);
   const std::span<const std::uint8_t> piece(&*first, (w.dirty_last - w.dirty_first + 1) * rl);

@@ -28,6 +28,9 @@ std::span<std::uint8_t> as_bytes(std::string& text) {
   return {reinterpret_cast<std::uint8_t*>(text.data()), text.size()};
 }
 
+// Values waiting to be written together, at most.
+constexpr std::uint64_t kTailBytes = 256 * 1024;
+
 // Free areas kept sorted by size (then offset), so the first fitting one is the smallest.
 void sort_by_size(std::vector<Area>& areas) {
   std::sort(areas.begin(), areas.end(), [](const Area& a, const Area& b) {
@@ -59,6 +62,10 @@ struct FptMemo::State {
   // Exclusive: the size of the file, once asked for; every write and cut keeps it. A
   // shared file may grow under other programs and is asked every time.
   std::int64_t known_size = -1;
+  // Exclusive: values written one after the other wait here and go to the file in one
+  // write before anything else touches the file, and at flush or close.
+  std::uint64_t tail_offset = 0;
+  Bytes tail;
 
   std::int64_t file_size() {
     if (shared) return file.size();
@@ -67,13 +74,25 @@ struct FptMemo::State {
   }
 
   bool write_bytes(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    if (file.write_at(offset, bytes) < 0) return false;
-    if (known_size >= 0) known_size = std::max<std::int64_t>(known_size, static_cast<std::int64_t>(offset + bytes.size()));
+    if (!flush_tail() || file.write_at(offset, bytes) < 0) return false;
+    note_written(offset + bytes.size());
     return true;
   }
 
+  void note_written(std::uint64_t end) {
+    if (known_size >= 0) known_size = std::max(known_size, static_cast<std::int64_t>(end));
+  }
+
+  bool flush_tail() {
+    if (tail.empty()) return true;
+    const bool written = file.write_at(tail_offset, tail) >= 0;
+    if (written) note_written(tail_offset + tail.size());
+    tail.clear();
+    return written;
+  }
+
   bool cut_at(std::uint64_t size) {
-    if (!file.truncate(size)) return false;
+    if (!flush_tail() || !file.truncate(size)) return false;
     known_size = shared ? -1 : static_cast<std::int64_t>(size);
     return true;
   }
@@ -93,6 +112,7 @@ struct FptMemo::State {
   // --- allocation state ---
 
   bool load_state() {
+    if (!flush_tail()) return fail(kWriteError, file.os_error());
     header.fill(0);
     const std::int64_t n = file.read_at(0, header);
     if (n < 0) return fail(kReadError, file.os_error());
@@ -158,7 +178,7 @@ struct FptMemo::State {
   // stored value inside the used part of the file is left alone.
   void release(std::uint32_t block) {
     const std::uint64_t offset = std::uint64_t{block} * block_size;
-    if (block == 0 || block >= next_free || offset < first_data_offset()) return;
+    if (block == 0 || block >= next_free || offset < first_data_offset() || !flush_tail()) return;
     std::array<std::uint8_t, fpt::kBlockHeader> head{};
     if (file.read_at(offset, head) != static_cast<std::int64_t>(head.size())) return;
     const std::uint32_t type = get_u32be(head);
@@ -298,14 +318,31 @@ struct FptMemo::State {
     return true;
   }
 
+  // The value with its block header (and end byte) in whole blocks, added to out.
+  void lay_out(std::string_view bytes, Bytes& out) const {
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(fpt::blocks_for(bytes.size(), block_size) * block_size), 0);
+    const std::span<std::uint8_t> value = std::span(out).subspan(at);
+    put_u32be(value, fpt::kTypeText);
+    put_u32be(value.subspan(4), static_cast<std::uint32_t>(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), value.begin() + fpt::kBlockHeader);
+    if ((bytes.size() + fpt::kBlockHeader) % block_size != 0) value.back() = fpt::kEndByte;
+  }
+
   bool write_value(std::uint32_t block, std::string_view bytes) {
-    const std::uint64_t need = fpt::blocks_for(bytes.size(), block_size);
-    Bytes out(static_cast<std::size_t>(need * block_size), 0);
-    put_u32be(out, fpt::kTypeText);
-    put_u32be(std::span(out).subspan(4), static_cast<std::uint32_t>(bytes.size()));
-    std::copy(bytes.begin(), bytes.end(), out.begin() + fpt::kBlockHeader);
-    if ((bytes.size() + fpt::kBlockHeader) % block_size != 0) out.back() = fpt::kEndByte;
-    if (!write_bytes(std::uint64_t{block} * block_size, out)) return fail(kWriteError, file.os_error());
+    const std::uint64_t offset = std::uint64_t{block} * block_size;
+    const std::uint64_t length = fpt::blocks_for(bytes.size(), block_size) * block_size;
+    const bool waits = !shared && length <= kTailBytes;
+    const bool joins = waits && offset == tail_offset + tail.size() && tail.size() + length <= kTailBytes;
+    if (!tail.empty() && !joins && !flush_tail()) return fail(kWriteError, file.os_error());
+    if (waits) {
+      if (tail.empty()) tail_offset = offset;
+      lay_out(bytes, tail);
+      return true;
+    }
+    Bytes out;
+    lay_out(bytes, out);
+    if (!write_bytes(offset, out)) return fail(kWriteError, file.os_error());
     return true;
   }
 
@@ -390,6 +427,10 @@ std::optional<std::string> FptMemo::read(std::uint32_t block) {
   if (block == 0) return std::string();
   State& s = *s_;
   if (!s.file.is_open()) return std::nullopt;
+  if (!s.flush_tail()) {
+    s.fail(kWriteError, s.file.os_error());
+    return std::nullopt;
+  }
   const std::uint64_t offset = std::uint64_t{block} * s.block_size;
   const std::int64_t size = s.file_size();
   if (size < 0 || offset + fpt::kBlockHeader > static_cast<std::uint64_t>(size)) {
@@ -434,8 +475,13 @@ std::optional<std::uint32_t> FptMemo::write(std::uint32_t old_block, std::string
   return block;
 }
 
+bool FptMemo::flush_values() {
+  return !s_->file.is_open() || s_->flush_tail() || s_->fail(kWriteError, s_->file.os_error());
+}
+
 bool FptMemo::flush() {
   if (!s_->file.is_open() || s_->read_only) return true;
+  if (!flush_values()) return false;
   if (s_->header_pending && !s_->write_header()) return false;
   return s_->file.flush() || s_->fail(kWriteError, s_->file.os_error());
 }

@@ -9,6 +9,9 @@
 // Exclusive: no locks, the allocation state is kept in memory and the header that
 // stores it is written at flush or close (at once when a write makes a new free-space
 // directory or cuts the file); the bytes are the same as if it were stored every time.
+// Values stored one after the other wait in memory (up to 256 KiB) and are written
+// together before any other access to the file, before the table writes records,
+// at flush and at close.
 // Blocks found beyond the next free block at open are not handed out again.
 //
 // Released blocks (a value replaced) go to the free-space directory of the extended
@@ -47,6 +50,10 @@ class FptMemo {
   // block, 0 for an empty value. nullopt after raising.
   std::optional<std::uint32_t> write(std::uint32_t old_block, std::string_view bytes);
 
+  // Writes the values that wait in memory, not the header: a table calls it before
+  // records that refer to them reach its file, so a killed run never leaves a record
+  // pointing at a value that is not there.
+  bool flush_values();
   bool flush();
   bool close();
 
