@@ -3,9 +3,10 @@
 //
 //   cover_phase_bench [--benchmark_...]    prints the Google Benchmark table, then the ratios
 //
-// The pool table holds TORVANE_BENCH_POOL records (default 2,000,000; a quarter of the
-// keys twice), the cover table a quarter of them and the import table another quarter,
-// each cover a small memo. The cover phase runs with `Internet` off: every title is
+// The pool table holds TORVANE_BENCH_POOL records (else by TORVANE_BENCH_SIZE: tiny
+// 20,000, small 200,000, full and by default 2,000,000; a quarter of the keys twice),
+// the cover table a quarter of them and the import table another quarter, each cover a
+// small memo. The cover phase runs with `Internet` off: every title is
 // looked up in the cover table, the missing ones in the import table, and a quarter are
 // copied. The cover flag update consults two cover tables, so it makes two passes.
 // Before each timed run the cover tables and the pool table are restored from copies,
@@ -43,7 +44,10 @@ using torvane::storage::Variant;
 std::size_t pool_records() {
   const char* text = std::getenv("TORVANE_BENCH_POOL");
   const long value = text != nullptr ? std::atol(text) : 0;
-  return value > 0 ? static_cast<std::size_t>(value) : 2'000'000;
+  if (value > 0) return static_cast<std::size_t>(value);
+  const char* size = std::getenv("TORVANE_BENCH_SIZE");
+  const std::string name = size != nullptr ? size : "full";
+  return name == "tiny" ? 20'000 : name == "small" ? 200'000 : 2'000'000;
 }
 
 class Quiet final : public torvane::app::ConsoleSink {
