@@ -205,6 +205,24 @@ TEST_F(CoverPhase, ImportTableMissingOrWithoutIndex) {
   EXPECT_FALSE(dir.exists("dvd/import.cdx"));
 }
 
+// Held exclusively the import table's keys are read into memory; shared they are
+// searched through its index. Either way a key held twice gives its first record.
+TEST_F(CoverPhase, ImportTableHeldExclusivelyOrSharedFindsTheSameCovers) {
+  write_pool({title(1), title(2), title(3)});
+  config.cover_import_dbf = dir.path("dvd/import.dbf");
+  write_covers(config.cover_import_dbf, {{title(2), "second"}, {title(1), "first"}, {title(1), "duplicate"}});
+  for (const bool exclusive : {true, false}) {
+    for (const char* name : {"cover.dbf", "cover.cdx", "cover.fpt"}) std::filesystem::remove(dir.path("dvd/cover/") + name);
+    config.exclusive = exclusive;
+    capture.console = {};
+    const Lines lines = run();
+    EXPECT_EQ(lines[6], "Gefundene ISBN-Cover...............:          2") << exclusive;
+    EXPECT_EQ(rows_of(config.cover_dbf),
+              (std::vector<std::pair<std::string, std::string>>{{title(1), "first"}, {title(2), "second"}}))
+        << exclusive;
+  }
+}
+
 TEST_F(CoverPhase, AStaleCoverIndexIsRebuiltBeforeThePass) {
   // The index as a run killed after appending left it: the second record has no key.
   write_covers(config.cover_dbf, {{title(1), "one"}});

@@ -110,7 +110,7 @@ KeyLookup::KeyLookup(storage::DbfTable& table) : table_(table) {
 }
 
 bool KeyLookup::contains(const std::string& key) {
-  if (!keys_ || key.size() != IsbnKeySet::kKeyLength) return table_.seek(key);
+  if (!keys_ || key.size() != IsbnKeyMap::kKeyLength) return table_.seek(key);
   return keys_->contains(key);
 }
 
@@ -148,18 +148,32 @@ std::unique_ptr<ImportTable> ImportTable::open(const std::string& path, const Ru
   std::unique_ptr<ImportTable> import(new ImportTable(std::move(table)));
   storage::DbfTable& t = *import->table_;
   if (t.order() != 0) t.set_order(1);
-  if (t.order() == 0 || !index_matches_table(t)) import->build_key_list();
+  if (t.order() == 0 || !index_matches_table(t)) import->keys_.emplace();
+  const auto isbn = t.field_index("ISBN");
+  if (!t.shared() && isbn && t.fields()[*isbn].length == IsbnKeyMap::kKeyLength) import->records_.emplace();
+  import->read_keys();
   return import;
 }
 
-void ImportTable::build_key_list() {
+void ImportTable::read_keys() {
+  if (!keys_ && !records_) return;
   storage::DbfTable& t = *table_;
+  const int order = keys_ ? 0 : t.order();
   t.set_order(0);
-  keys_.emplace();
-  for (t.go_top(); !t.eof(); t.skip()) keys_->emplace(t.text("ISBN"), t.record_number());
+  if (records_) records_->reserve(t.record_count());
+  for (t.go_top(); !t.eof(); t.skip()) {
+    const std::string key = t.text("ISBN");
+    if (keys_) keys_->emplace(key, t.record_number());
+    if (records_) records_->insert(key, t.record_number());
+  }
+  t.set_order(order);
 }
 
 bool ImportTable::find(std::string_view value) {
+  if (records_ && value.size() == IsbnKeyMap::kKeyLength) {
+    const auto record = records_->find(value);
+    return record && table_->go_to(*record) && !table_->eof();
+  }
   if (!keys_) return table_->seek(value);
   const auto it = keys_->lower_bound(value);
   if (it == keys_->end() || !it->first.starts_with(value)) return false;

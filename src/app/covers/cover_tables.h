@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/covers/key_set.h"
+#include "app/covers/key_map.h"
 #include "app/run_config.h"
 #include "storage/dbf_table.h"
 
@@ -70,7 +70,7 @@ class KeyLookup {
 
  private:
   storage::DbfTable& table_;
-  std::optional<IsbnKeySet> keys_;
+  std::optional<IsbnKeyMap> keys_;
 };
 
 // Before the cover phase: a cover or not-found table without its CDX file gets one.
@@ -78,6 +78,8 @@ void repair_cover_indexes(const RunConfig& config, std::string_view executable);
 
 // The import table of covers, searched by ISBN through its own first order when that
 // is keyed on ISBN and complete, else through a key list built in memory for the run.
+// A table held exclusively is read once in record order, and a whole 13-byte ISBN is
+// then found without an index search.
 // The table is never changed.
 class ImportTable {
  public:
@@ -88,15 +90,17 @@ class ImportTable {
   bool find(std::string_view value);
   // The COVER of the record found; nullopt when it cannot be read.
   std::optional<std::string> cover();
-  bool in_memory() const { return keys_.has_value(); }
   bool close() { return table_->close(); }
 
  private:
   explicit ImportTable(std::unique_ptr<storage::DbfTable> table) : table_(std::move(table)) {}
-  void build_key_list();
+  void read_keys();
 
   std::unique_ptr<storage::DbfTable> table_;
+  // Without a usable index: every key with its first record, for prefix searches.
   std::optional<std::map<std::string, std::uint32_t, std::less<>>> keys_;
+  // Held exclusively with a 13-byte ISBN: the same for whole keys, looked up by hash.
+  std::optional<IsbnKeyMap> records_;
 };
 
 }  // namespace torvane::app
