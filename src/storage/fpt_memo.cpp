@@ -23,13 +23,12 @@ struct Area {
 
 // The first read of a value: its block header and, mostly, all of it.
 constexpr std::uint64_t kFirstRead = 512;
+// Values waiting to be written together, at most.
+constexpr std::uint64_t kTailBytes = 256 * 1024;
 
 std::span<std::uint8_t> as_bytes(std::string& text) {
   return {reinterpret_cast<std::uint8_t*>(text.data()), text.size()};
 }
-
-// Values waiting to be written together, at most.
-constexpr std::uint64_t kTailBytes = 256 * 1024;
 
 // Free areas kept sorted by size (then offset), so the first fitting one is the smallest.
 void sort_by_size(std::vector<Area>& areas) {
@@ -426,11 +425,7 @@ std::unique_ptr<FptMemo> FptMemo::open(std::string_view memo_path, Variant varia
 std::optional<std::string> FptMemo::read(std::uint32_t block) {
   if (block == 0) return std::string();
   State& s = *s_;
-  if (!s.file.is_open()) return std::nullopt;
-  if (!s.flush_tail()) {
-    s.fail(kWriteError, s.file.os_error());
-    return std::nullopt;
-  }
+  if (!s.file.is_open() || !flush_values()) return std::nullopt;
   const std::uint64_t offset = std::uint64_t{block} * s.block_size;
   const std::int64_t size = s.file_size();
   if (size < 0 || offset + fpt::kBlockHeader > static_cast<std::uint64_t>(size)) {

@@ -28,6 +28,22 @@ bool index_matches_table(storage::DbfTable& table) {
          table.order_key_total() == table.record_count();
 }
 
+// Held by this run alone and keyed on a 13-byte ISBN: its keys can be read into memory.
+bool keys_can_be_held(storage::DbfTable& table) {
+  const auto isbn = table.field_index("ISBN");
+  return !table.shared() && isbn && table.fields()[*isbn].length == IsbnKeyMap::kKeyLength;
+}
+
+// Every visible record's ISBN field with its record number, in record order; the
+// table's order is the same afterwards.
+template <typename Visit>
+void for_each_key(storage::DbfTable& table, Visit visit) {
+  const int order = table.order();
+  table.set_order(0);
+  for (table.go_top(); !table.eof(); table.skip()) visit(table.text("ISBN"), table.record_number());
+  table.set_order(order);
+}
+
 bool attach_or_create(storage::DbfTable& table, const std::string& index) {
   if (platform::file_exists(index)) return table.add_index(index) && table.order() != 0;
   return table.create_index(index);
@@ -99,14 +115,10 @@ std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, const
 }
 
 KeyLookup::KeyLookup(storage::DbfTable& table) : table_(table) {
-  const auto isbn = table.field_index("ISBN");
-  if (table.shared() || !isbn || table.fields()[*isbn].length != 13) return;
+  if (!keys_can_be_held(table)) return;
   keys_.emplace();
   keys_->reserve(table.record_count());
-  const int order = table.order();
-  table.set_order(0);
-  for (table.go_top(); !table.eof(); table.skip()) keys_->insert(table.text("ISBN"));
-  table.set_order(order);
+  for_each_key(table, [&](const std::string& key, std::uint32_t) { keys_->insert(key); });
 }
 
 bool KeyLookup::contains(const std::string& key) {
@@ -148,25 +160,23 @@ std::unique_ptr<ImportTable> ImportTable::open(const std::string& path, const Ru
   std::unique_ptr<ImportTable> import(new ImportTable(std::move(table)));
   storage::DbfTable& t = *import->table_;
   if (t.order() != 0) t.set_order(1);
-  if (t.order() == 0 || !index_matches_table(t)) import->keys_.emplace();
-  const auto isbn = t.field_index("ISBN");
-  if (!t.shared() && isbn && t.fields()[*isbn].length == IsbnKeyMap::kKeyLength) import->records_.emplace();
-  import->read_keys();
+  if (t.order() == 0 || !index_matches_table(t)) {
+    t.set_order(0);
+    import->keys_.emplace();
+  }
+  if (keys_can_be_held(t)) {
+    import->records_.emplace();
+    import->records_->reserve(t.record_count());
+  }
+  if (import->keys_ || import->records_) import->read_keys();
   return import;
 }
 
 void ImportTable::read_keys() {
-  if (!keys_ && !records_) return;
-  storage::DbfTable& t = *table_;
-  const int order = keys_ ? 0 : t.order();
-  t.set_order(0);
-  if (records_) records_->reserve(t.record_count());
-  for (t.go_top(); !t.eof(); t.skip()) {
-    const std::string key = t.text("ISBN");
-    if (keys_) keys_->emplace(key, t.record_number());
-    if (records_) records_->insert(key, t.record_number());
-  }
-  t.set_order(order);
+  for_each_key(*table_, [&](const std::string& key, std::uint32_t record) {
+    if (keys_) keys_->emplace(key, record);
+    if (records_) records_->insert(key, record);
+  });
 }
 
 bool ImportTable::find(std::string_view value) {
