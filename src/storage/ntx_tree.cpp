@@ -4,6 +4,22 @@
 #include <utility>
 
 namespace torvane::storage::ntx {
+namespace {
+
+// The first key of the page for which below(i) is false; keys are in order, so below
+// holds for a leading run only.
+template <typename Below>
+std::uint32_t first_not_below(const Page& page, Below below) {
+  std::uint32_t lo = 0, hi = page.count();
+  while (lo < hi) {
+    const std::uint32_t mid = (lo + hi) / 2;
+    if (below(mid)) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+}  // namespace
 
 Tree::Tree(platform::File& file, std::string path, Variant variant, const Header& header,
            std::uint64_t file_size)
@@ -13,14 +29,18 @@ void Tree::corrupt() const { throw TreeFailure{{kCorruption, variant_, path_, 0}
 
 void Tree::fail(int subcode, int os_code) const { throw TreeFailure{{subcode, variant_, path_, os_code}}; }
 
-Tree::Cached& Tree::load(std::uint32_t offset) {
-  if (auto it = pages_.find(offset); it != pages_.end()) return *it->second;
+void Tree::read_page(std::uint32_t offset, PageBytes& bytes) {
   if (!valid_page_offset(offset, file_end_)) corrupt();
-  auto cached = std::make_unique<Cached>();
-  const std::int64_t got = file_.read_at(offset, cached->bytes);
+  const std::int64_t got = file_.read_at(offset, bytes);
   if (got < 0) fail(kReadError, file_.os_error());
   if (got != static_cast<std::int64_t>(kPageSize)) corrupt();  // cut short by another program
-  if (!Page(cached->bytes.data(), header_.geometry).sound()) corrupt();
+  if (!Page(bytes.data(), header_.geometry).sound()) corrupt();
+}
+
+Tree::Cached& Tree::load(std::uint32_t offset) {
+  if (auto it = pages_.find(offset); it != pages_.end()) return *it->second;
+  auto cached = std::make_unique<Cached>();
+  read_page(offset, cached->bytes);
   return *pages_.emplace(offset, std::move(cached)).first->second;
 }
 
@@ -156,12 +176,8 @@ bool Tree::seek(std::string_view prefix) {
   for (;;) {
     check_depth(cursor_.size());
     Page p = page(offset);
-    std::uint32_t lo = 0, hi = p.count();
-    while (lo < hi) {
-      const std::uint32_t mid = (lo + hi) / 2;
-      if (std::memcmp(p.key_bytes(mid), prefix.data(), prefix.size()) < 0) lo = mid + 1;
-      else hi = mid;
-    }
+    const std::uint32_t lo =
+        first_not_below(p, [&](std::uint32_t i) { return std::memcmp(p.key_bytes(i), prefix.data(), prefix.size()) < 0; });
     cursor_.push_back({offset, lo});
     offset = p.child(lo);
     if (offset == 0) break;
@@ -176,12 +192,8 @@ std::vector<Tree::Frame> Tree::find_path(std::string_view key, std::uint32_t rec
   for (;;) {
     check_depth(path.size());
     Page p = page(offset);
-    std::uint32_t lo = 0, hi = p.count();
-    while (lo < hi) {
-      const std::uint32_t mid = (lo + hi) / 2;
-      if (compare_entries(p.key(mid), p.record(mid), key, record) < 0) lo = mid + 1;
-      else hi = mid;
-    }
+    const std::uint32_t lo =
+        first_not_below(p, [&](std::uint32_t i) { return compare_entries(p.key(i), p.record(i), key, record) < 0; });
     path.push_back({offset, lo});
     if (lo < p.count() && compare_entries(p.key(lo), p.record(lo), key, record) == 0) {
       found = true;
@@ -220,14 +232,10 @@ std::uint64_t Tree::subtree(std::uint32_t offset, std::size_t depth) {
   if (auto it = pages_.find(offset); it != pages_.end()) {
     bytes = it->second->bytes.data();
   } else {
-    if (!valid_page_offset(offset, file_end_)) corrupt();
-    const std::int64_t got = file_.read_at(offset, scratch);
-    if (got < 0) fail(kReadError, file_.os_error());
-    if (got != static_cast<std::int64_t>(kPageSize)) corrupt();
+    read_page(offset, scratch);
     bytes = scratch.data();
   }
   Page p(bytes, header_.geometry);
-  if (!p.sound()) corrupt();
   std::vector<std::uint32_t> children;
   for (std::uint32_t i = 0; i <= p.count(); ++i) children.push_back(p.child(i));
   std::uint64_t total = p.count();
@@ -280,8 +288,8 @@ void Tree::insert(std::string_view key, std::uint32_t record) {
   bool found = false;
   std::vector<Frame> path = find_path(key, record, found);
   if (found) return;  // already indexed
-  const std::string padded = std::string(key.substr(0, header_.geometry.key_length)) +
-                             std::string(header_.geometry.key_length - std::min<std::size_t>(key.size(), header_.geometry.key_length), ' ');
+  std::string padded(key.substr(0, header_.geometry.key_length));
+  padded.resize(header_.geometry.key_length, ' ');
   adjust_counts(path, +1);
   insert_up(path, {0, record, padded}, 0);
   restore_cursor();

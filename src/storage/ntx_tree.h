@@ -77,6 +77,8 @@ class Tree {
 
   [[noreturn]] void corrupt() const;
   [[noreturn]] void fail(int subcode, int os_code) const;
+  // Reads and checks a page from the file, past the cache.
+  void read_page(std::uint32_t offset, PageBytes& bytes);
   Cached& load(std::uint32_t offset);
   Page page(std::uint32_t offset) { return Page(load(offset).bytes.data(), header_.geometry); }
   Page dirty_page(std::uint32_t offset);
