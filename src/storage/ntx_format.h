@@ -150,12 +150,17 @@ inline std::array<std::uint8_t, kHeaderPrefix> encode_header_prefix(const Header
   return out;
 }
 
-inline Header decode_header(std::span<const std::uint8_t> b) {
-  Header h;
+// Takes flags, counter, root and free list from the first bytes of a header.
+inline void decode_header_prefix(std::span<const std::uint8_t> b, Header& h) {
   h.flags = get_u16le(b.subspan(kFlagsAt));
   h.counter = get_u16le(b.subspan(kCounterAt));
   h.root = get_u32le(b.subspan(kRootAt));
   h.free_list = get_u32le(b.subspan(kFreeListAt));
+}
+
+inline Header decode_header(std::span<const std::uint8_t> b) {
+  Header h;
+  decode_header_prefix(b, h);
   h.geometry.item_size = get_u16le(b.subspan(kItemSizeAt));
   h.geometry.key_length = get_u16le(b.subspan(kKeyLengthAt));
   h.key_decimals = get_u16le(b.subspan(kDecimalsAt));

@@ -132,11 +132,7 @@ class NtxIndex final : public OrderIndex {
     if (got != static_cast<std::int64_t>(seen.size())) throw TreeFailure{{kCorruption, Variant::ntx, path_, 0}};
     if (seen == ntx::encode_header_prefix(tree_.header())) return;
     Header header = tree_.header();
-    const std::span<const std::uint8_t> prefix(seen);
-    header.flags = get_u16le(prefix.subspan(ntx::kFlagsAt));
-    header.counter = get_u16le(prefix.subspan(ntx::kCounterAt));
-    header.root = get_u32le(prefix.subspan(ntx::kRootAt));
-    header.free_list = get_u32le(prefix.subspan(ntx::kFreeListAt));
+    ntx::decode_header_prefix(seen, header);
     const std::int64_t size = file_.size();
     if (size < 0) throw TreeFailure{{kReadError, Variant::ntx, path_, file_.os_error()}};
     if (ntx::header_problem(header, static_cast<std::uint64_t>(size)))
