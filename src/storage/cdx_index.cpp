@@ -79,11 +79,7 @@ class CdxOrder final : public OrderIndex {
   std::optional<std::uint32_t> skip() override {
     return in_session<std::uint32_t>(false, [&]() -> std::optional<std::uint32_t> {
       if (cursor_.at_end) return 0;
-      std::shared_ptr<Page> leaf;
-      std::size_t index = 0;
-      bool same = true;
-      if (!locate(leaf, index, same) || !position(std::move(leaf), same ? index + 1 : index))
-        return std::nullopt;
+      if (!reposition(true)) return std::nullopt;
       return current_record();
     });
   }
@@ -107,10 +103,7 @@ class CdxOrder final : public OrderIndex {
   std::optional<std::uint64_t> key_number() override {
     return in_session<std::uint64_t>(false, [&]() -> std::optional<std::uint64_t> {
       if (cursor_.at_end) return 0;
-      std::shared_ptr<Page> leaf;
-      std::size_t index = 0;
-      bool same = true;
-      if (!locate(leaf, index, same) || !position(std::move(leaf), index)) return std::nullopt;
+      if (!reposition(false)) return std::nullopt;
       if (cursor_.at_end) return 0;
       if (!leaf_table_ready()) return std::nullopt;
       auto found = leaves_.slot.find(cursor_.leaf->offset);
@@ -184,22 +177,19 @@ class CdxOrder final : public OrderIndex {
     return true;
   }
 
-  // The cursor's leaf and index, found again by key when the pages changed since it was
-  // placed; same tells whether the entry is still there (else index is its successor).
-  bool locate(std::shared_ptr<Page>& leaf, std::size_t& index, bool& same) {
-    same = true;
-    if (cursor_.generation == store_->generation()) {
-      leaf = cursor_.leaf;
-      index = cursor_.index;
-      return true;
-    }
+  // Places the cursor again on its entry, found by key when the pages changed since it
+  // was placed, or on the entry's successor when the entry is gone; with `step` it moves
+  // on past the entry.
+  bool reposition(bool step) {
+    if (cursor_.generation == store_->generation())
+      return position(cursor_.leaf, step ? cursor_.index + 1 : cursor_.index);
     Path path;
     if (!tree_.find(cursor_.key, cursor_.record, path)) return false;
-    leaf = path.back().page;
-    index = path.back().index;
-    same = index < leaf->count() &&
-           compare_entries(leaf->key(index), leaf->records[index], cursor_.key, cursor_.record) == 0;
-    return true;
+    const Page& leaf = *path.back().page;
+    const std::size_t index = path.back().index;
+    const bool same = index < leaf.count() &&
+                      compare_entries(leaf.key(index), leaf.records[index], cursor_.key, cursor_.record) == 0;
+    return position(path.back().page, step && same ? index + 1 : index);
   }
 
   bool leaf_table_ready() {

@@ -29,12 +29,18 @@ bool PageStore::refresh_size() {
   return true;
 }
 
-bool PageStore::open() {
-  raised_ = false;
+bool PageStore::read_head(std::uint32_t& free_list, std::uint32_t& counter) {
   std::array<std::uint8_t, 8> head{};
   if (!refresh_size() || !read_bytes(kHdrFreeList, head)) return false;
-  free_list_ = written_free_list_ = get_u32le(head);
-  counter_ = get_u32be(std::span(head).subspan(4));
+  free_list = get_u32le(head);
+  counter = get_u32be(std::span(head).subspan(4));
+  return true;
+}
+
+bool PageStore::open() {
+  raised_ = false;
+  if (!read_head(free_list_, counter_)) return false;
+  written_free_list_ = free_list_;
   return true;
 }
 
@@ -53,11 +59,10 @@ bool PageStore::start(bool write) {
                           write ? platform::LockKind::exclusive : platform::LockKind::shared, true))
       return fail(kLockFailure, file_.os_error());
     locked_ = true;
-    std::array<std::uint8_t, 8> head{};
     file_end_ = 0;
-    if (!refresh_size() || !read_bytes(kHdrFreeList, head)) return false;
-    const std::uint32_t free_list = get_u32le(head);
-    const std::uint32_t counter = get_u32be(std::span(head).subspan(4));
+    std::uint32_t free_list = 0;
+    std::uint32_t counter = 0;
+    if (!read_head(free_list, counter)) return false;
     if (free_list != written_free_list_ || counter != counter_) {
       drop_cache();
       free_list_ = written_free_list_ = free_list;

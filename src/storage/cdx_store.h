@@ -90,6 +90,8 @@ class PageStore {
 
  private:
   bool refresh_size();
+  // The file size, and the free-list head and update counter of the compound header.
+  bool read_head(std::uint32_t& free_list, std::uint32_t& counter);
   bool valid_offset(std::uint32_t offset);
   bool write_page(const Page& page);
   void drop_cache();
