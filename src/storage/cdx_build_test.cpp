@@ -19,7 +19,7 @@ std::vector<std::uint8_t> build(const TempDir& dir, const std::vector<Row>& rows
   std::unique_ptr<OrderIndex> order = create_index(dir.file(name), table.source, options);
   EXPECT_TRUE(order);
   if (order) order->close();
-  return read_file(dir.file(name));
+  return read_bytes(dir.file(name));
 }
 
 std::vector<std::uint8_t> hex(std::initializer_list<int> values) {
@@ -163,14 +163,14 @@ TEST(CdxBuild, FailedBuildLeavesTheOldFileAlone) {
   RecordFailures failures;
   EXPECT_FALSE(create_index(dir.file("pool.cdx"), table.source, {}));
   EXPECT_TRUE(failures.saw("Read error"));
-  EXPECT_EQ(read_file(dir.file("pool.cdx")), old);
+  EXPECT_EQ(read_bytes(dir.file("pool.cdx")), old);
   EXPECT_FALSE(std::filesystem::exists(dir.file(temporary_name_for("pool.cdx"))));
 
   table.source.record_count = 1;
   table.source.key_type = 'D';
   EXPECT_FALSE(create_index(dir.file("pool.cdx"), table.source, {}));
   EXPECT_TRUE(failures.saw("DBFCDX/1026"));
-  EXPECT_EQ(read_file(dir.file("pool.cdx")), old);
+  EXPECT_EQ(read_bytes(dir.file("pool.cdx")), old);
 }
 
 }  // namespace

@@ -161,7 +161,7 @@ class CdxModel : public ::testing::Test {
     ASSERT_EQ(check_index(path, keys), "");
     ASSERT_EQ(keys, Keys(model_.begin(), model_.end()));
     ASSERT_EQ(order.key_count(), model_.size());
-    const std::vector<std::uint8_t> bytes = read_file(path);
+    const std::vector<std::uint8_t> bytes = read_bytes(path);
     EXPECT_EQ(get_u32le(std::span(bytes).subspan(kFirstTagHeaderOffset)), kFirstTagPageOffset);
   }
 
@@ -200,7 +200,7 @@ class CdxModel : public ::testing::Test {
       if (HasFatalFailure()) return;
     }
     check_file(*order, path);
-    const std::vector<std::uint8_t> bytes = read_file(path);
+    const std::vector<std::uint8_t> bytes = read_bytes(path);
     EXPECT_EQ(get_u16le(std::span(bytes).subspan(kFirstTagPageOffset)), kAttrRoot | kAttrLeaf);
     EXPECT_EQ(order->go_top(), 0u);
     EXPECT_TRUE(order->close());
@@ -233,7 +233,7 @@ TEST(CdxIndex, UpdateCounterCountsChangesOnlyWhenShared) {
     std::unique_ptr<OrderIndex> order = create_index(path, table.source, options);
     ASSERT_TRUE(order);
     const auto counter = [&] {
-      const std::vector<std::uint8_t> bytes = read_file(path);
+      const std::vector<std::uint8_t> bytes = read_bytes(path);
       return get_u32be(std::span(bytes).subspan(8));
     };
     const std::uint32_t before = counter();
@@ -323,13 +323,13 @@ class CdxDamage : public ::testing::Test {
     std::unique_ptr<OrderIndex> order = create_index(path_, table_->source, {});
     ASSERT_TRUE(order);
     order->close();
-    good_ = read_file(path_);
+    good_ = read_bytes(path_);
     root_ = get_u32le(std::span(good_).subspan(kFirstTagHeaderOffset));
   }
 
   // Opens the damaged file and uses it; true when the corruption error came.
   bool fails_with_corruption(const std::vector<std::uint8_t>& bytes) {
-    write_file(path_, bytes);
+    write_bytes(path_, bytes);
     RecordFailures failures;
     std::unique_ptr<OrderIndex> order = open_index(path_, table_->source, {});
     if (order) {
@@ -409,7 +409,7 @@ TEST_F(CdxDamage, CountsOutOfRange) {
 TEST_F(CdxDamage, FreeListLeadingIntoLivePages) {
   auto bytes = good_;
   put32(bytes, kHdrFreeList, 2560);  // a leaf in use
-  write_file(path_, bytes);
+  write_bytes(path_, bytes);
   RecordFailures failures;
   std::unique_ptr<OrderIndex> order = open_index(path_, table_->source, {});
   ASSERT_TRUE(order);

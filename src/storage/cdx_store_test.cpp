@@ -67,7 +67,7 @@ std::vector<std::uint8_t> index_after(const std::string& folder, const std::vect
     }
   }
   EXPECT_TRUE(order->close());
-  std::vector<std::uint8_t> bytes = read_file(path);
+  std::vector<std::uint8_t> bytes = read_bytes(path);
   // Only a shared file counts its changes.
   if (writing == Writing::shared && bytes.size() >= 12) std::fill(bytes.begin() + 8, bytes.begin() + 12, 0);
   return bytes;

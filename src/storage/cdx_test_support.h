@@ -1,16 +1,15 @@
 #pragma once
-// Test helpers for the compound index: tables of the one-field ISBN schema written byte
-// by byte, a temporary folder, a failure handler that records what was raised, and a
-// checker that reads a whole index file on its own and verifies its invariants.
+// Test helpers for the compound index: tables of the one-field ISBN schema, the shared
+// index test helpers, and a checker that reads a whole index file on its own and
+// verifies its invariants.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -18,115 +17,26 @@
 #include <utility>
 #include <vector>
 
-#include "platform/failure.h"
-#include "support/posix_shims.h"
-#include "platform/file.h"
 #include "storage/byte_order.h"
 #include "storage/cdx_format.h"
 #include "storage/cdx_leaf.h"
 #include "storage/order_index.h"
+#include "support/index_test_support.h"
 
 namespace torvane::storage::cdx_testing {
 
 using namespace torvane::storage::cdx;
 
-// The table "ISBN C13": header 66 bytes, records of 14.
-constexpr std::uint32_t kHeaderLength = 66;
-constexpr std::uint32_t kRecordLength = 14;
+using index_testing::RecordFailures;
+using index_testing::Row;
+using index_testing::TempDir;
+using index_testing::read_bytes;
+using index_testing::write_bytes;
 
-struct Row {
-  std::string isbn;
-  bool deleted = false;
-};
-
-inline std::vector<std::uint8_t> table_bytes(const std::vector<Row>& rows) {
-  std::vector<std::uint8_t> bytes(kHeaderLength, 0);
-  bytes[0] = 0x03;
-  bytes[1] = 108;
-  bytes[2] = bytes[3] = 1;
-  put_u32le(std::span(bytes).subspan(4), static_cast<std::uint32_t>(rows.size()));
-  put_u16le(std::span(bytes).subspan(8), kHeaderLength);
-  put_u16le(std::span(bytes).subspan(10), kRecordLength);
-  std::memcpy(bytes.data() + 32, "ISBN", 4);
-  bytes[32 + 11] = 'C';
-  bytes[32 + 16] = 13;
-  bytes[64] = 0x0D;
-  for (const Row& row : rows) {
-    std::string record(kRecordLength, ' ');
-    record[0] = row.deleted ? '*' : ' ';
-    record.replace(1, std::min<std::size_t>(13, row.isbn.size()), row.isbn.substr(0, 13));
-    bytes.insert(bytes.end(), record.begin(), record.end());
-  }
-  bytes.push_back(0x1A);
-  return bytes;
-}
-
-inline void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::vector<std::uint8_t> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A DBF file of rows, open for reading, and the key source over it.
-struct Table {
-  platform::File file;
-  KeySource source;
-
-  Table(const std::string& path, const std::vector<Row>& rows) {
-    write_file(path, table_bytes(rows));
-    file = platform::File::open(path, platform::Access::read, platform::Share::compatibility,
-                                platform::Disposition::open_existing);
-    source.table = &file;
-    source.table_path = path;
-    source.header_length = kHeaderLength;
-    source.record_length = kRecordLength;
-    source.record_count = static_cast<std::uint32_t>(rows.size());
-    source.key_offset = 1;
-    source.key_length = 13;
-    source.key_type = 'C';
-    source.key_field = "ISBN";
-  }
-};
-
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/torvane-cdx-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// Records every failure raised while it lives and lets the operation fail.
-class RecordFailures {
- public:
-  RecordFailures() {
-    previous_ = platform::set_failure_handler([this](const platform::Failure& failure) {
-      messages.push_back(failure.message);
-      return platform::FailureChoice::fail;
-    });
-  }
-  ~RecordFailures() { platform::set_failure_handler(previous_); }
-  bool saw(const std::string& text) const {
-    return std::any_of(messages.begin(), messages.end(),
-                       [&](const std::string& m) { return m.find(text) != std::string::npos; });
-  }
-  std::vector<std::string> messages;
-
- private:
-  platform::FailureHandler previous_;
+// The table "ISBN C13" (header 66 bytes, records of 14), open for reading, with the key
+// source of its field.
+struct Table : index_testing::IsbnTable {
+  Table(const std::string& path, const std::vector<Row>& rows) : IsbnTable(path, {{"ISBN", 'C', 13}}, rows) {}
 };
 
 // 13-digit keys, and keys padded to 13 bytes.
@@ -149,7 +59,7 @@ using Keys = std::vector<std::pair<std::string, std::uint32_t>>;
 // with the tag's keys in order; returns "" or what is wrong.
 inline std::string check_index(const std::string& path, Keys& keys) {
   keys.clear();
-  const std::vector<std::uint8_t> file = read_file(path);
+  const std::vector<std::uint8_t> file = read_bytes(path);
   const std::span<const std::uint8_t> bytes(file);
   if (file.size() < kFirstTagPageOffset + kPageSize || file.size() % kPageSize != 0) return "file size";
   if (get_u32le(bytes) != kDirectoryRootOffset || bytes[kHdrOptions] != 0xE0 || get_u16le(bytes.subspan(12)) != 10)
