@@ -54,7 +54,7 @@ void TableLocks::unlock_append() {
 }
 
 bool TableLocks::lock_record(std::uint32_t record) {
-  if (file_locked_ || holds(record)) return true;
+  if (holds(record)) return true;
   const std::uint64_t at = record_lock_offset(scheme_, record, header_length_, record_length_);
   if (!file_->lock_range(at, 1, platform::LockKind::exclusive, false)) return false;
   records_.push_back(record);

@@ -31,8 +31,7 @@ std::string number_text(double value, int decimals) {
   if (value == std::trunc(value) && std::fabs(value) < kExactIntegers) {
     char buffer[40];
     const auto [end, error] = std::to_chars(buffer, buffer + 20, static_cast<std::int64_t>(value));
-    std::string text(buffer, end);
-    if (text == "-0") text = "0";
+    std::string text(buffer, end);  // -0.0 converts to the integer 0: "0"
     if (decimals > 0) text += "." + std::string(static_cast<std::size_t>(decimals), '0');
     return text;
   }
@@ -92,40 +91,30 @@ void encode_text(std::span<std::uint8_t> field, std::string_view text) {
 }
 
 bool encode_number(std::span<std::uint8_t> field, double value, int decimals) {
+  const auto too_wide = [&] {
+    std::fill(field.begin(), field.end(), std::uint8_t{'*'});
+    return false;
+  };
   if (decimals == 0 && value > -kExactIntegers && value < kExactIntegers &&
       static_cast<double>(static_cast<std::int64_t>(value)) == value) {
     // Whole numbers without decimals: digits straight into the field from the right.
     const auto whole = static_cast<std::int64_t>(value);
     std::uint64_t rest = whole < 0 ? static_cast<std::uint64_t>(-whole) : static_cast<std::uint64_t>(whole);
     std::size_t at = field.size();
-    bool fits = true;
     do {
-      if (at == 0) {
-        fits = false;
-        break;
-      }
+      if (at == 0) return too_wide();
       field[--at] = static_cast<std::uint8_t>('0' + rest % 10);
       rest /= 10;
     } while (rest != 0);
-    if (fits && whole < 0) {
-      if (at == 0) {
-        fits = false;
-      } else {
-        field[--at] = '-';
-      }
+    if (whole < 0) {
+      if (at == 0) return too_wide();
+      field[--at] = '-';
     }
-    if (!fits) {
-      std::fill(field.begin(), field.end(), std::uint8_t{'*'});
-      return false;
-    }
-    while (at > 0) field[--at] = kLive;
+    std::fill_n(field.begin(), at, kLive);
     return true;
   }
   const std::string text = std::isfinite(value) ? number_text(value, decimals) : std::string();
-  if (text.empty() || text.size() > field.size()) {
-    std::fill(field.begin(), field.end(), std::uint8_t{'*'});
-    return false;
-  }
+  if (text.empty() || text.size() > field.size()) return too_wide();
   const std::size_t pad = field.size() - text.size();
   std::fill_n(field.begin(), pad, kLive);
   std::copy(text.begin(), text.end(), field.begin() + static_cast<std::ptrdiff_t>(pad));
