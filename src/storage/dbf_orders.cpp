@@ -59,6 +59,11 @@ KeySource key_source(DbfTable::State& s, const Field* key) {
   return source;
 }
 
+// The CDX file named after the table: opened with it and marked in header byte 28.
+bool structural_file(const DbfTable::State& s, std::string_view index_path) {
+  return s.variant == Variant::cdx && same_file(with_extension(s.path, "cdx"), index_path);
+}
+
 IndexOptions index_options(const DbfTable::State& s) {
   IndexOptions options;
   options.variant = s.variant;
@@ -96,15 +101,13 @@ bool DbfTable::create_index(std::string_view index_path, std::string_view key_fi
   Order order;
   order.index = std::move(index);
   order.path = std::string(index_path);
-  order.structural = s.variant == Variant::cdx && same_file(with_extension(s.path, "cdx"), index_path);
+  order.structural = structural_file(s, index_path);
   order.maintained = true;
   order.key_offset = field.offset;
   order.key_length = field.length;
   const bool structural = order.structural;
   s.orders.push_back(std::move(order));
-  s.controlling = static_cast<int>(s.orders.size());
-  s.total_keys.reset();
-  s.hidden.reset();
+  s.set_controlling(static_cast<int>(s.orders.size()));
   if (structural && !s.read_only && !(s.header[dbf::kFlags] & dbf::kFlagStructuralIndex)) {
     s.header[dbf::kFlags] |= dbf::kFlagStructuralIndex;
     s.layout.flags = s.header[dbf::kFlags];
@@ -129,7 +132,7 @@ bool DbfTable::add_index(std::string_view index_path) {
   if (!index) return false;
   Order order;
   order.path = std::string(index_path);
-  order.structural = s.variant == Variant::cdx && same_file(with_extension(s.path, "cdx"), index_path);
+  order.structural = structural_file(s, index_path);
   if (const auto key = field_index(index->key_field())) {
     const Field& f = s.layout.fields[*key];
     order.maintained = f.length == index->key_length();
@@ -145,9 +148,7 @@ bool DbfTable::add_index(std::string_view index_path) {
   order.index = std::move(index);
   s.orders.push_back(std::move(order));
   if (s.controlling != 0) return true;
-  s.controlling = static_cast<int>(s.orders.size());
-  s.total_keys.reset();
-  s.hidden.reset();
+  s.set_controlling(static_cast<int>(s.orders.size()));
   return go_top();
 }
 
@@ -166,21 +167,15 @@ void DbfTable::clear_indexes() {
       o.index->close();
     }
   }
-  s.controlling = keep != nullptr ? 1 : 0;
   s.orders = std::move(kept);
-  s.total_keys.reset();
-  s.hidden.reset();
+  s.set_controlling(keep != nullptr ? 1 : 0);
   s.forget_positions();
 }
 
 bool DbfTable::set_order(int number) {
   State& s = *s_;
   if (!s.open || number < 0 || number > static_cast<int>(s.orders.size()) || !s.make_cold()) return false;
-  if (number != s.controlling) {
-    s.controlling = number;
-    s.total_keys.reset();
-    s.hidden.reset();
-  }
+  if (number != s.controlling) s.set_controlling(number);
   s.forget_positions();
   return true;
 }
@@ -282,7 +277,7 @@ const std::vector<std::pair<std::string, std::uint32_t>>& DbfTable::hidden_keys(
   for (std::uint32_t first = 1; first <= count; first += per_block) {
     const std::uint32_t n = std::min(per_block, count - first + 1);
     block.resize(n * rl);
-    const std::int64_t got = s.file.read_at(s.layout.header_length + std::uint64_t{first - 1} * rl, block);
+    const std::int64_t got = s.file.read_at(s.record_offset(first), block);
     if (got < 0) break;
     for (std::uint32_t i = 0; i < static_cast<std::uint64_t>(got) / rl; ++i) {
       const std::uint8_t* r = block.data() + i * rl;

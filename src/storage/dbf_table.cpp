@@ -78,7 +78,7 @@ bool DbfTable::State::flush_window() {
   const std::size_t rl = layout.record_length;
   const auto first = w.bytes.begin() + static_cast<std::ptrdiff_t>((w.dirty_first - 1) * rl);
   const std::span<const std::uint8_t> piece(&*first, (w.dirty_last - w.dirty_first + 1) * rl);
-  const std::uint64_t at = layout.header_length + std::uint64_t{w.first + w.dirty_first - 2} * rl;
+  const std::uint64_t at = record_offset(w.first + w.dirty_first - 1);
   w.dirty_first = w.dirty_last = 0;
   disk_count = std::max(disk_count, w.first + w.count - 1);
   written = true;
@@ -95,7 +95,7 @@ bool DbfTable::State::load_window(std::uint32_t number, bool sequential) {
   window.first = 0;
   window.count = 0;
   window.bytes.resize(n * rl);
-  const std::int64_t got = n == 0 ? 0 : file.read_at(layout.header_length + std::uint64_t{number - 1} * rl, window.bytes);
+  const std::int64_t got = n == 0 ? 0 : file.read_at(record_offset(number), window.bytes);
   if (got < static_cast<std::int64_t>(rl)) return fail(kReadError, got < 0 ? file.os_error() : 0);
   window.first = number;
   window.count = static_cast<std::uint32_t>(static_cast<std::size_t>(got) / rl);
@@ -106,7 +106,7 @@ bool DbfTable::State::load_window(std::uint32_t number, bool sequential) {
 bool DbfTable::State::read_record(std::uint32_t number) {
   const std::size_t rl = layout.record_length;
   if (shared) {
-    const std::int64_t got = file.read_at(layout.header_length + std::uint64_t{number - 1} * rl, record);
+    const std::int64_t got = file.read_at(record_offset(number), record);
     if (got != static_cast<std::int64_t>(rl)) return fail(kReadError, got < 0 ? file.os_error() : 0);
   } else {
     if (!window.contains(number) && !load_window(number, number == last_read + 1)) return false;
@@ -120,8 +120,7 @@ bool DbfTable::State::write_record(std::uint32_t number) {
   const std::size_t rl = layout.record_length;
   if (shared) {
     written = true;
-    if (file.write_at(layout.header_length + std::uint64_t{number - 1} * rl, record) < 0)
-      return fail(kWriteError, file.os_error());
+    if (file.write_at(record_offset(number), record) < 0) return fail(kWriteError, file.os_error());
     return true;
   }
   RecordWindow& w = window;

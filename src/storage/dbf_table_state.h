@@ -118,6 +118,10 @@ struct DbfTable::State {
   std::optional<std::vector<std::pair<std::string, std::uint32_t>>> hidden;
 
   bool fail(int subcode, int os_code = 0);
+  // Where record n (1-based) starts in the file.
+  std::uint64_t record_offset(std::uint32_t n) const {
+    return layout.header_length + std::uint64_t{n - 1} * layout.record_length;
+  }
   bool hidden_record() const;     // current record deleted while deleted records are hidden
   void position_eof();
   bool read_record(std::uint32_t record_number);
@@ -131,6 +135,13 @@ struct DbfTable::State {
   std::string key_of(const Order& order) const;
   const Field* find_field(std::string_view name) const;  // nullptr: no such field
   Order* controlling_order();
+  // Makes order n (1-based, 0 = record-number order) the controlling one; the counts
+  // kept for the previous one do not hold for it.
+  void set_controlling(int n) {
+    controlling = n;
+    total_keys.reset();
+    hidden.reset();
+  }
   void forget_positions();        // key number and order position unknown
 };
 
