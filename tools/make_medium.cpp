@@ -122,12 +122,16 @@ std::string random_digits(Rng& rng, int count) {
 // ---------------------------------------------------------------------------------------
 // Check characters of the numbers a record carries.
 
-char isbn10_check(std::string_view nine) {
+// ISBN-10 (nine digits) and ISSN (seven): weights from n + 1 down to 2, modulus 11, X for 10.
+char mod11_check(std::string_view digits) {
+  const int n = static_cast<int>(digits.size());
   int sum = 0;
-  for (int i = 0; i < 9; ++i) sum += (10 - i) * (nine[i] - '0');
+  for (int i = 0; i < n; ++i) sum += (n + 1 - i) * (digits[i] - '0');
   const int r = 11 - sum % 11;
   return r == 10 ? 'X' : r == 11 ? '0' : static_cast<char>('0' + r);
 }
+char isbn10_check(std::string_view nine) { return mod11_check(nine); }
+char issn_check(std::string_view seven) { return mod11_check(seven); }
 
 // EAN-13: weights 1 and 3 alternating from the left over the first twelve digits.
 char ean_check(std::string_view twelve) {
@@ -136,19 +140,8 @@ char ean_check(std::string_view twelve) {
   return static_cast<char>('0' + (10 - sum % 10) % 10);
 }
 
-char issn_check(std::string_view seven) {
-  int sum = 0;
-  for (int i = 0; i < 7; ++i) sum += (8 - i) * (seven[i] - '0');
-  const int r = 11 - sum % 11;
-  return r == 10 ? 'X' : r == 11 ? '0' : static_cast<char>('0' + r);
-}
-
-// Old ten-character ISMN: M counts as 3; weights 3, 1, 3, 1, ... from the M.
-char ismn_check(std::string_view eight) {
-  int sum = 9;
-  for (int i = 0; i < 8; ++i) sum += (i % 2 == 0 ? 1 : 3) * (eight[i] - '0');
-  return static_cast<char>('0' + (10 - sum % 10) % 10);
-}
+// Old ten-character ISMN: the check digit of its 13-digit form 979-0-...
+char ismn_check(std::string_view eight) { return ean_check("9790" + std::string(eight)); }
 
 // Any check character but the right one.
 char wrong_check(Rng& rng, char right, bool allow_x) {
@@ -491,9 +484,9 @@ class PoolWriter {
         break;
       }
       case isbn10_without_key: {
-        const std::string nine = "9950" + random_digits(rng_, 5);
-        const char check = isbn10_check(nine);
-        field("540a", "ISBN " + nine.substr(0, 4) + "-" + nine.substr(4, 2) + "-" + nine.substr(6) + "-" + check, binding());
+        // Braced initialisers run left to right: the registrant's digits are drawn first.
+        const Isbn10 isbn{"9950", random_digits(rng_, 2), random_digits(rng_, 3)};
+        field("540a", "ISBN " + hyphenated10(isbn, isbn10_check(isbn.nine())), binding());
         has_key_ = false;  // the line replaces any earlier number, and yields no key
         break;
       }
@@ -654,10 +647,6 @@ class PoolWriter {
   bool has_key_ = false, coverable_ = false;
   std::optional<Isbn10> reuse_;
 };
-
-}  // namespace
-
-namespace {
 
 // ---------------------------------------------------------------------------------------
 // Cover images: small GIFs, each a plain cover drawing coloured after its key. The
@@ -848,9 +837,9 @@ bool write_import_table(const fs::path& out, const std::vector<std::string>& key
   torvane::storage::register_cdx_driver();
   const std::string path = (out / "COVER" / "IMPORT.DBF").string();
   const std::array<torvane::storage::FieldSpec, 2> schema = {{{"ISBN", 'C', 13, 0}, {"COVER", 'M', 10, 0}}};
-  const auto cdx = torvane::storage::OpenOptions().with_variant(torvane::storage::Variant::cdx);
   if (!DbfTable::create(path, schema, torvane::storage::Variant::cdx)) return false;
-  auto table = DbfTable::open(path, torvane::storage::OpenOptions(cdx).with_shared(false));
+  const auto options = torvane::storage::OpenOptions().with_variant(torvane::storage::Variant::cdx).with_shared(false);
+  auto table = DbfTable::open(path, options);
   bool ok = table != nullptr;
   for (std::size_t i = 0; ok && i < keys.size(); i += 2) {
     ok = table->append() && table->assign("ISBN", keys[i]) && table->assign_memo("COVER", cover_gif(keys[i]));
