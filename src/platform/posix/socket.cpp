@@ -9,21 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include "platform/deadline.h"
 
 namespace torvane::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point deadline_after(int timeout_ms) {
-  return Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-}
-
-int remaining_ms(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
+using Clock = DeadlineClock;
 
 // Waits for events on fd until the deadline. Returns the events seen, 0 on time-out,
 // -1 on failure. Interrupted waits go on with the time that is left.

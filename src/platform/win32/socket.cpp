@@ -5,12 +5,13 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <chrono>
+
+#include "platform/deadline.h"
 
 namespace torvane::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = DeadlineClock;
 using win32::int_to_socket;
 using win32::socket_to_int;
 
@@ -21,15 +22,6 @@ bool sockets_ready() {
     return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   return ready;
-}
-
-Clock::time_point deadline_after(int timeout_ms) {
-  return Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-}
-
-long remaining_ms(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<long>(left);
 }
 
 enum class Wait { read, write, connect };
