@@ -3,6 +3,7 @@
 // Linux always to UTF-8, whatever the locale), and the saved cursor position behind
 // the in-place progress figures, which are drawn on a terminal only.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,8 @@ bool output_is_terminal();  // standard output is a terminal
 // Windows-1252 to UTF-8. The five byte values that Windows-1252 leaves undefined
 // become "?".
 std::string cp1252_to_utf8(std::string_view text);
+// The Windows-1252 byte of a character above U+007F, or -1 when the code page has none.
+int cp1252_from_code_point(std::uint32_t code_point);
 
 // Writes text to standard output, converted; CR LF becomes the native line end.
 void console_write(std::string_view cp1252_text);

@@ -142,6 +142,16 @@ TEST(ConsoleText, Windows1252BecomesUtf8) {
   EXPECT_EQ(cp1252_to_utf8(std::string_view("a\0b", 3)), std::string("a\0b", 3));
 }
 
+TEST(ConsoleText, CodePointsBackToWindows1252) {
+  EXPECT_EQ(cp1252_from_code_point(0x20AC), 0x80);  // euro sign
+  EXPECT_EQ(cp1252_from_code_point(0x0178), 0x9F);  // Y with diaeresis
+  EXPECT_EQ(cp1252_from_code_point(0xFC), 0xFC);
+  EXPECT_EQ(cp1252_from_code_point(0xA0), 0xA0);
+  EXPECT_EQ(cp1252_from_code_point(0x81), -1);      // a C1 control: no byte
+  EXPECT_EQ(cp1252_from_code_point(0x0100), -1);
+  EXPECT_EQ(cp1252_from_code_point(0x41), -1);      // not above U+007F
+}
+
 TEST(Process, CollectsOutputStatusAndInput) {
 #ifdef _WIN32
   GTEST_SKIP() << "runs /bin/sh; the Windows runner has its own test";

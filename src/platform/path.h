@@ -15,6 +15,9 @@
 
 namespace torvane::platform {
 
+// Step 1 only, the same on every system: " D:\DVD\A.MAB " gives "d:\dvd\a.mab".
+std::string normalise_path(std::string_view program_path);
+
 // Steps 1 and 2 only: no file-system access. "E:\DVD\" gives "/mnt/e/dvd/".
 std::string translate_path(std::string_view program_path);
 

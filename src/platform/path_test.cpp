@@ -22,6 +22,13 @@ TEST(TranslatePath, DrivesSeparatorsAndNormalisation) {
   EXPECT_EQ(translate_path(""), "");
 }
 
+TEST(NormalisePath, TrimsAndLowerCasesAsciiLettersOnly) {
+  EXPECT_EQ(normalise_path("  C:\\Tools\\X.INI  "), "c:\\tools\\x.ini");
+  EXPECT_EQ(normalise_path("/Home/\xC4LICE/Caf\xC3\x89"), "/home/\xC4lice/caf\xC3\x89");
+  EXPECT_EQ(normalise_path(" \tA "), "\ta");  // blanks only, not tabs
+  EXPECT_EQ(normalise_path("   "), "");
+}
+
 class NativePath : public ::testing::Test {
  protected:
   void SetUp() override {

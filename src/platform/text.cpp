@@ -1,5 +1,6 @@
-// The platform's pure text functions, the same on every operating system: file-name
-// masks and the Windows-1252 to UTF-8 conversion of console text.
+// The platform's pure text functions, the same on every operating system: the name
+// normalisation of paths, file-name masks and the conversions between Windows-1252 and
+// Unicode of console text and keys.
 
 #include <cstdint>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "platform/console.h"
 #include "platform/fs.h"
+#include "platform/path.h"
 
 namespace torvane::platform {
 namespace {
@@ -56,6 +58,16 @@ void append_utf8(std::string& out, std::uint32_t cp) {
 
 }  // namespace
 
+// Trimmed of blanks; ASCII letters only are lower-cased, so that native folder names in
+// UTF-8 reach the file system intact.
+std::string normalise_path(std::string_view program_path) {
+  while (!program_path.empty() && program_path.front() == ' ') program_path.remove_prefix(1);
+  while (!program_path.empty() && program_path.back() == ' ') program_path.remove_suffix(1);
+  std::string path(program_path);
+  for (char& c : path) c = lower(c);
+  return path;
+}
+
 bool wildcard_match(std::string_view mask, std::string_view name) {
   // "*.*" matches every name, as it does on the original platform.
   if (mask == "*.*") return true;
@@ -80,6 +92,14 @@ std::string cp1252_to_utf8(std::string_view text) {
     }
   }
   return out;
+}
+
+int cp1252_from_code_point(std::uint32_t code_point) {
+  if (code_point >= 0xA0 && code_point <= 0xFF) return static_cast<int>(code_point);
+  for (int i = 0; i < 32; ++i) {
+    if (kHighControls[i] != 0 && kHighControls[i] == code_point) return 0x80 + i;
+  }
+  return -1;
 }
 
 }  // namespace torvane::platform

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/console.h"
+
 namespace torvane::platform {
 namespace {
 
@@ -109,20 +111,6 @@ int read_byte(int timeout_ms) {
   }
 }
 
-// Code point -> Windows-1252 code for the characters above 0x7F that it has.
-int cp1252_code(std::uint32_t cp) {
-  static constexpr std::uint16_t kHigh[32] = {
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  if (cp >= 0xA0 && cp <= 0xFF) return static_cast<int>(cp);
-  for (int i = 0; i < 32; ++i) {
-    if (kHigh[i] != 0 && kHigh[i] == cp) return 0x80 + i;
-  }
-  return 0x1FF;  // a key, but not one the program's character set knows
-}
-
 // The rest of a key whose first byte was read: escape sequences and UTF-8.
 int finish_key(int first) {
   if (first == 27) {
@@ -145,7 +133,8 @@ int finish_key(int first) {
       if (more < 0 || (more & 0xC0) != 0x80) return 0x1FF;
       cp = (cp << 6) | static_cast<std::uint32_t>(more & 0x3F);
     }
-    return cp1252_code(cp);
+    const int code = cp1252_from_code_point(cp);
+    return code < 0 ? 0x1FF : code;  // 0x1FF: a key the program's character set lacks
   }
   return first;
 }

@@ -18,12 +18,6 @@ std::string lower_all(std::string_view text) {
   return out;
 }
 
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 bool exists(const std::string& native) {
   struct stat st;
   return ::lstat(native.c_str(), &st) == 0;
@@ -47,7 +41,7 @@ std::optional<std::string> find_folded(const std::string& directory, const std::
 }  // namespace
 
 std::string translate_path(std::string_view program_path) {
-  std::string path = lower_all(trim_blanks(program_path));
+  std::string path = normalise_path(program_path);
   if (path.size() >= 2 && path[1] == ':' && path[0] >= 'a' && path[0] <= 'z') {
     std::string rest = path.substr(2);
     if (rest.empty() || rest.front() != '\\') rest.insert(rest.begin(), '\\');
@@ -61,12 +55,8 @@ std::string native_path(std::string_view program_path) {
   const std::string translated = translate_path(program_path);
   if (translated.empty()) return translated;
   std::string resolved;
-  std::size_t pos = 0;
-  if (translated.front() == '/') {
-    resolved = "";
-    pos = 1;
-  }
-  bool first = translated.front() != '/';
+  bool first = translated.front() != '/';  // a relative path's first component
+  std::size_t pos = first ? 0 : 1;
   while (pos <= translated.size()) {
     std::size_t next = translated.find('/', pos);
     if (next == std::string::npos) next = translated.size();
