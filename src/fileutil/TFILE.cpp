@@ -5,6 +5,7 @@
 #include <climits>
 #include <span>
 
+#include "fileutil/library.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 
@@ -99,10 +100,7 @@ bool append_to(platform::File& to, std::int64_t& to_offset, std::string_view byt
 std::string edit_file_name(std::string_view path) {
   const std::size_t separator = path.find_last_of("\\/");
   const std::size_t name_start = separator == std::string_view::npos ? 0 : separator + 1;
-  std::string_view base = path.substr(0, path.find('.', name_start));
-  while (!base.empty() && base.front() == ' ') base.remove_prefix(1);
-  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  return std::string(base) + ".#$#";
+  return std::string(trim(path.substr(0, path.find('.', name_start)))) + ".#$#";
 }
 
 TFile::~TFile() { Close(); }

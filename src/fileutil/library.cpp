@@ -329,16 +329,12 @@ bool I_DELDIR(std::string_view directory, std::string_view mask, bool force) {
   return I_DIRREMOVE(dir);
 }
 
+// The platform's name normalisation lower-cases the path (ASCII letters only, so that
+// native folder names in UTF-8 reach the file system intact).
 void I_FILETRANS(std::string_view path, const Value& value, bool erase_first) {
-  // Lower-cased as the platform's name normalisation does it (ASCII letters only), so
-  // that native folder names in UTF-8 reach the file system intact.
-  std::string name(path);
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-  }
-  if (erase_first) platform::delete_file(name);
+  if (erase_first) platform::delete_file(path);
   const std::string text = I_VALTOCHAR(value);
-  platform::File file = platform::File::open(name, platform::Access::read_write,
+  platform::File file = platform::File::open(path, platform::Access::read_write,
                                              platform::Share::compatibility,
                                              platform::Disposition::open_or_create);
   if (!file.is_open()) return;

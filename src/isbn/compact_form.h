@@ -1,9 +1,9 @@
 #pragma once
 // Pieces shared by the number checks and the hyphenation: the compact form of a
-// candidate number (blanks and hyphens removed), digits and trimming. No accepted
-// number is longer than 13 characters once compact, so the form lives on the stack and
-// a longer one is only known to be too long: the checks cost no allocation, whatever
-// the input's length.
+// candidate number (blanks and hyphens removed) and digits. No accepted number is
+// longer than 13 characters once compact, so the form lives on the stack and a longer
+// one is only known to be too long: the checks cost no allocation, whatever the
+// input's length.
 
 #include <cstddef>
 #include <string_view>
@@ -28,12 +28,5 @@ bool is_ean(const CompactForm& form);
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 inline int digit_of(char c) { return c - '0'; }
-
-// The text without its leading and trailing blanks.
-inline std::string_view trim_blanks(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 }  // namespace torvane::isbn::detail

@@ -4,6 +4,7 @@
 #include <array>
 #include <limits>
 
+#include "fileutil/library.h"
 #include "isbn/compact_form.h"
 #include "isbn/hyphenation.h"
 #include "isbn/range_table.h"
@@ -192,7 +193,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
   };
   static constexpr std::string_view kRemoved = "ABCDEFGHIJKLNOPQRSTUVWYZ: -().,;";
 
-  std::string upper_text(detail::trim_blanks(text));
+  std::string upper_text(fileutil::trim(text));
   std::transform(upper_text.begin(), upper_text.end(), upper_text.begin(), upper);
   std::string_view rest = upper_text;
   for (std::string_view label : kLabels) {
@@ -201,7 +202,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
       break;
     }
   }
-  rest = detail::trim_blanks(rest);
+  rest = fileutil::trim(rest);
 
   std::string number;
   for (char c : rest) {
@@ -217,7 +218,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
 }
 
 std::string ISBN2EAN(std::string_view text, bool keep) {
-  std::string_view trimmed = detail::trim_blanks(text);
+  std::string_view trimmed = fileutil::trim(text);
   CompactForm form = detail::compact_form(trimmed);
   if (detail::is_ean(form)) return std::string(trimmed);
 
