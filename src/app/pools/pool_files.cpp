@@ -30,6 +30,28 @@ std::string build_name(std::string_view path) {
   return name;
 }
 
+std::unique_ptr<storage::DbfTable> begin_build(const std::string& temporary, std::span<const storage::FieldSpec> schema,
+                                               const RunConfig& config, std::string alias) {
+  discard_build(temporary);
+  if (!storage::DbfTable::create(temporary, schema, config.index_mode)) return nullptr;
+  auto table = storage::DbfTable::open(temporary, pool_open_options(config, std::move(alias)));
+  if (!table) discard_build(temporary);
+  return table;
+}
+
+bool finish_build(std::unique_ptr<storage::DbfTable> table, const std::string& temporary, const std::string& path) {
+  const bool closed = table->close();
+  table.reset();
+  if (closed && platform::rename_file(temporary, path)) return true;
+  discard_build(temporary);
+  return false;
+}
+
+void discard_build(const std::string& temporary) {
+  platform::delete_file(temporary);
+  platform::delete_file(fileutil::I_FILENOEXT(temporary) + ".cdx");
+}
+
 bool make_older_than(std::string_view path, std::string_view reference) {
   using namespace std::chrono;
   const auto time = platform::last_write_time(reference);
@@ -107,6 +129,26 @@ std::unique_ptr<storage::DbfTable> open_pool_table(std::string_view path, const 
   if (!table && storage::network_error() && !quiet)
     XOUT("Error: Datei " + shown + " konnte nicht ge\xF6" "ffnet werden.");
   return table;
+}
+
+void make_pool_index(std::string_view table, std::string_view index, const storage::OpenOptions& options, bool quiet) {
+  if (auto opened = open_pool_table(table, options, quiet)) {
+    opened->create_index(index);
+    opened->close();
+    keep_index_current(table, index);
+  }
+}
+
+bool build_pool_index(std::string_view table, std::string_view index, const storage::OpenOptions& options) {
+  const std::string shown(index);
+  XOUT("Datei " + shown + " anlegen...");
+  make_pool_index(table, index, options);
+  if (platform::file_exists(index)) {
+    XOUT("Datei " + shown + " wurde angelegt.");
+    return true;
+  }
+  XOUT("Error: Datei " + shown + " wurde nicht angelegt.");
+  return false;
 }
 
 }  // namespace torvane::app

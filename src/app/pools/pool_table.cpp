@@ -20,11 +20,6 @@ const std::array<storage::FieldSpec, 3> kSchema = {{
     {"COVER", 'N', 2, 0},
 }};
 
-void discard(const std::string& path) {
-  platform::delete_file(path);
-  platform::delete_file(fileutil::I_FILENOEXT(path) + ".cdx");
-}
-
 // Appends the rows of one pool's position table.
 void import_pool(storage::DbfTable& pool, storage::DbfTable& imp, int number) {
   imp.set_order(0);  // record order, whatever index came with the table
@@ -41,13 +36,8 @@ void import_pool(storage::DbfTable& pool, storage::DbfTable& imp, int number) {
 // Builds the pool table under its temporary name and renames it into place.
 bool build_table(const RunConfig& config, std::string_view ini_path, const std::string& path) {
   const std::string temporary = build_name(path);
-  discard(temporary);
-  if (!storage::DbfTable::create(temporary, kSchema, config.index_mode)) return false;
-  auto pool = storage::DbfTable::open(temporary, pool_open_options(config, "POOL"));
-  if (!pool) {
-    discard(temporary);
-    return false;
-  }
+  auto pool = begin_build(temporary, kSchema, config, "POOL");
+  if (!pool) return false;
   for_each_pool(ini_path, kPoolImportLimit, [&](int number, const std::string& section) {
     const std::string table = import_table_path(ini_path, section, config.medium_root);
     if (table.empty()) return;
@@ -61,21 +51,7 @@ bool build_table(const RunConfig& config, std::string_view ini_path, const std::
     import_pool(*pool, *imp, number);
     imp->close();
   });
-  const bool closed = pool->close();
-  pool.reset();
-  if (!closed || !platform::rename_file(temporary, path)) {
-    discard(temporary);
-    return false;
-  }
-  return true;
-}
-
-void create_index(const RunConfig& config, const std::string& table, const std::string& index, bool quiet) {
-  if (auto pool = open_pool_table(table, pool_open_options(config, "POOL"), quiet)) {
-    pool->create_index(index);
-    pool->close();
-    keep_index_current(table, index);
-  }
+  return finish_build(std::move(pool), temporary, path);
 }
 
 }  // namespace
@@ -89,7 +65,8 @@ std::string pool_index_path(std::string_view medium_root, storage::Variant index
 void repair_pool_index(const RunConfig& config) {
   const std::string table = pool_table_path(config.medium_root);
   const std::string index = pool_index_path(config.medium_root, config.index_mode);
-  if (platform::file_exists(table) && !platform::file_exists(index)) create_index(config, table, index, true);
+  if (platform::file_exists(table) && !platform::file_exists(index))
+    make_pool_index(table, index, pool_open_options(config, "POOL"), true);
 }
 
 void build_pool_table(const RunConfig& config, std::string_view ini_path, bool changed) {
@@ -111,15 +88,8 @@ void build_pool_table(const RunConfig& config, std::string_view ini_path, bool c
     }
   }
 
-  if (platform::file_exists(table) && !platform::file_exists(index)) {
-    XOUT("Datei " + index + " anlegen...");
-    create_index(config, table, index, false);
-    if (platform::file_exists(index)) {
-      XOUT("Datei " + index + " wurde angelegt.");
-    } else {
-      XOUT("Error: Datei " + index + " wurde nicht angelegt.");
-    }
-  }
+  if (platform::file_exists(table) && !platform::file_exists(index))
+    build_pool_index(table, index, pool_open_options(config, "POOL"));
 }
 
 }  // namespace torvane::app

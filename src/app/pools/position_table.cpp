@@ -20,12 +20,6 @@ const std::array<storage::FieldSpec, 3> kSchema = {{
     {"POSITION", 'N', 9, 0},
 }};
 
-// Removes a table file under construction and what a crash may have left beside it.
-void discard(const std::string& path) {
-  platform::delete_file(path);
-  platform::delete_file(fileutil::I_FILENOEXT(path) + ".cdx");
-}
-
 // The whole-number percentage of the file read, as the progress figure shows it.
 int percent_read(std::uint64_t offset, std::uint64_t size) {
   return size == 0 ? 100 : static_cast<int>(offset * 100 / size);
@@ -38,20 +32,15 @@ constexpr std::uint64_t kPollLines = 128;
 // Builds the table under its temporary name from one pass over the MAB2 file and
 // renames it into place. Prints the lines of the build except the closing ones.
 Build build_table(const PoolEntry& entry, const RunConfig& config) {
-  const std::string temporary = build_name(entry.table_path);
-  discard(temporary);
   ProgressDisplay progress;
   MabLineReader reader(entry.mab_path);
   if (!reader.is_open()) {
     XOUT("Error: Datei " + entry.mab_path + " konnte nicht gelesen werden.");
     return Build::failed;
   }
-  if (!storage::DbfTable::create(temporary, kSchema, config.index_mode)) return Build::failed;
-  auto table = storage::DbfTable::open(temporary, pool_open_options(config));
-  if (!table) {
-    discard(temporary);
-    return Build::failed;
-  }
+  const std::string temporary = build_name(entry.table_path);
+  auto table = begin_build(temporary, kSchema, config);
+  if (!table) return Build::failed;
 
   bool beyond_limit = false;
   PositionScan scan([&](const PositionRow& row) {
@@ -92,7 +81,7 @@ Build build_table(const PoolEntry& entry, const RunConfig& config) {
   }
   if (reader.failed()) {
     table->close();
-    discard(temporary);
+    discard_build(temporary);
     XOUT("Error: Datei " + entry.mab_path + " konnte nicht gelesen werden.");
     return Build::failed;
   }
@@ -102,28 +91,8 @@ Build build_table(const PoolEntry& entry, const RunConfig& config) {
     XOUT("Warnung: Datei " + entry.mab_path + " ist gr\xF6\xDF" "er als " + std::to_string(kMaxPosition) +
          " Bytes: Datens\xE4tze ab dieser Position fehlen in " + entry.table_path + ".");
   }
-  const bool closed = table->close();
-  table.reset();
-  if (!closed || !platform::rename_file(temporary, entry.table_path)) {
-    discard(temporary);
-    return Build::failed;
-  }
+  if (!finish_build(std::move(table), temporary, entry.table_path)) return Build::failed;
   return cut_short ? Build::cut_short : Build::created;
-}
-
-bool build_index(const std::string& table_path, const std::string& index_path, const RunConfig& config) {
-  XOUT("Datei " + index_path + " anlegen...");
-  if (auto table = open_pool_table(table_path, pool_open_options(config))) {
-    table->create_index(index_path);
-    table->close();
-    keep_index_current(table_path, index_path);
-  }
-  if (platform::file_exists(index_path)) {
-    XOUT("Datei " + index_path + " wurde angelegt.");
-    return true;
-  }
-  XOUT("Error: Datei " + index_path + " wurde nicht angelegt.");
-  return false;
 }
 
 }  // namespace
@@ -189,7 +158,8 @@ void update_position_table(const PoolEntry& entry, const RunConfig& config, bool
     }
   }
 
-  if (platform::file_exists(table) && !platform::file_exists(index) && build_index(table, index, config))
+  if (platform::file_exists(table) && !platform::file_exists(index) &&
+      build_pool_index(table, index, pool_open_options(config)))
     changed = true;
 
   // A table cut short by Esc serves this run, but must not pass for current later.
