@@ -127,8 +127,7 @@ bool write_filtered(std::string_view from, std::string_view to, const PermittedF
     reader.stream(sink);
     rewrite.end();
   }
-  const bool written = out.finish() && !out.failed();
-  return written && !reader.failed();
+  return out.finish() && !reader.failed();
 }
 
 void filter_pool_file(std::string_view mab_path, std::string_view section, const PermittedFields& table,

@@ -2,17 +2,15 @@
 
 #include <algorithm>
 
+#include "fileutil/library.h"
 #include "isbn/numbers.h"
 
 namespace torvane::app {
 namespace {
 
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
+using fileutil::trim;
 
+// ASCII letters only: the numbers of a record keep every other byte as it is.
 std::string upper(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
