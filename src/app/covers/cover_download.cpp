@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <climits>
 
+#include "fileutil/library.h"
+
 namespace torvane::app {
 namespace {
 
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return out;
-}
+using fileutil::upper;
 
 bool is_plain_number(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) {

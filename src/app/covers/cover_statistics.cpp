@@ -1,12 +1,12 @@
 #include "app/covers/cover_statistics.h"
 
+#include "app/run_driver.h"
+
 namespace torvane::app {
 
 std::string statistics_line(std::string_view label, std::uint64_t number) {
-  constexpr std::size_t kLabel = 35, kNumber = 10;
-  std::string line(label);
-  if (line.size() < kLabel) line.append(kLabel - line.size(), '.');
-  line += ": ";
+  constexpr std::size_t kNumber = 10;
+  std::string line = summary_line(label, "");
   const std::string digits = std::to_string(number);
   if (digits.size() < kNumber) line.append(kNumber - digits.size(), ' ');
   return line + digits;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "fileutil/library.h"
 #include "platform/socket.h"
 
 namespace torvane::app {
@@ -23,19 +24,9 @@ std::string_view trim_blanks(std::string_view s) {
   return s;
 }
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool contains_ignoring_case(std::string_view text, std::string_view word) {
   for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
-    if (equals_ignoring_case(text.substr(i, word.size()), word)) return true;
+    if (fileutil::equal_ignoring_case(text.substr(i, word.size()), word)) return true;
   }
   return false;
 }
@@ -108,9 +99,9 @@ void ResponseParser::on_header_line() {
   if (colon == std::string_view::npos) return;  // not a header we use
   std::string_view name = trim_blanks(line.substr(0, colon));
   std::string_view value = trim_blanks(line.substr(colon + 1));
-  if (equals_ignoring_case(name, "Transfer-Encoding")) {
+  if (fileutil::equal_ignoring_case(name, "Transfer-Encoding")) {
     if (contains_ignoring_case(value, "chunked")) chunked_ = true;
-  } else if (equals_ignoring_case(name, "Content-Length")) {
+  } else if (fileutil::equal_ignoring_case(name, "Content-Length")) {
     // Digits only: a sign, a blank or a second, different length is not a length.
     if (value.empty() || !std::all_of(value.begin(), value.end(), is_digit)) {
       state_ = State::malformed;
