@@ -21,7 +21,4 @@ struct PhaseContext {
 
 using PhaseFunction = void (*)(PhaseContext&);
 
-// A row whose phase is not there yet: does nothing and says nothing.
-inline void no_phase(PhaseContext&) {}
-
 }  // namespace torvane::app

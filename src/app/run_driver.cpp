@@ -1,7 +1,6 @@
 #include "app/run_driver.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "app/console.h"
 #include "app/covers/cover_flags.h"
