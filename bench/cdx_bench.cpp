@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/failure.h"
+#include "bench_support.h"
 #include "platform/file.h"
 #include "storage/byte_order.h"
 #include "storage/cdx_index.h"
@@ -42,10 +42,6 @@ double g_build_seconds = 0;
 double g_walk_seconds = 0;
 double g_counted_walk_seconds = 0;
 
-std::size_t key_count() {
-  const char* text = std::getenv("TORVANE_BENCH_KEYS");
-  return text && *text ? std::strtoull(text, nullptr, 10) : 5'000'000;
-}
 
 // The table and the same keys as text.
 void write_inputs(std::size_t keys) {
@@ -97,7 +93,7 @@ void BM_LcAllCSort(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     if (std::system(command.c_str()) != 0) state.SkipWithError("sort failed");
-    g_sort_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    g_sort_seconds = bench::seconds_since(start);
   }
 }
 
@@ -105,7 +101,7 @@ void BM_CdxBulkBuild(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     if (!build(g_dir + "/pool.cdx", std::size_t{256} << 20)) state.SkipWithError("build failed");
-    g_build_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    g_build_seconds = bench::seconds_since(start);
   }
 }
 
@@ -130,7 +126,7 @@ void walk(benchmark::State& state, bool counts, double& seconds) {
       sum += *record;
       if (counts) sum += *order->key_number() + *order->key_count();
     }
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    seconds = bench::seconds_since(start);
     benchmark::DoNotOptimize(sum);
   }
 }
@@ -157,10 +153,7 @@ long child_peak_kb(const char* self, const std::string& index, std::size_t budge
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::set_failure_handler([](const platform::Failure& failure) {
-    std::fprintf(stderr, "%s\n", failure.message.c_str());
-    return platform::FailureChoice::fail;
-  });
+  bench::print_failures(platform::FailureChoice::fail);
   if (argc == 5 && std::string(argv[1]) == "--build-only") {
     g_dir = argv[2];
     return build(argv[3], std::strtoull(argv[4], nullptr, 10)) ? 0 : 1;
@@ -169,7 +162,7 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/torvane-cdx-bench-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) return 1;
   g_dir = pattern;
-  const std::size_t keys = key_count();
+  const std::size_t keys = bench::env_count("TORVANE_BENCH_KEYS", 5'000'000);
   write_inputs(keys);
 
   benchmark::RegisterBenchmark("LC_ALL=C sort (text)", BM_LcAllCSort)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -14,12 +14,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -28,7 +25,7 @@
 #include "app/console.h"
 #include "app/covers/cover_flags.h"
 #include "app/covers/cover_phase.h"
-#include "platform/failure.h"
+#include "bench_support.h"
 #include "storage/cdx_index.h"
 #include "storage/dbf_table.h"
 #include "storage/ntx_index.h"
@@ -36,18 +33,18 @@
 namespace {
 
 namespace fs = std::filesystem;
+using torvane::bench::Best;
+using torvane::bench::Clock;
 using torvane::storage::DbfTable;
 using torvane::storage::FieldSpec;
 using torvane::storage::OpenOptions;
 using torvane::storage::Variant;
 
 std::size_t pool_records() {
-  const char* text = std::getenv("TORVANE_BENCH_POOL");
-  const long value = text != nullptr ? std::atol(text) : 0;
-  if (value > 0) return static_cast<std::size_t>(value);
   const char* size = std::getenv("TORVANE_BENCH_SIZE");
   const std::string name = size != nullptr ? size : "full";
-  return name == "tiny" ? 20'000 : name == "small" ? 200'000 : 2'000'000;
+  const std::size_t by_size = name == "tiny" ? 20'000 : name == "small" ? 200'000 : 2'000'000;
+  return torvane::bench::env_count("TORVANE_BENCH_POOL", by_size);
 }
 
 class Quiet final : public torvane::app::ConsoleSink {
@@ -139,18 +136,7 @@ torvane::app::RunConfig config() {
   return c;
 }
 
-// Wall-clock and processor time of one timed part; the best of the runs is kept.
-struct Clock {
-  std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
-  std::clock_t cpu = std::clock();
-};
-struct Best {
-  double wall = 1e9, cpu = 1e9;
-  void take(const Clock& start) {
-    wall = std::min(wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start.wall).count());
-    cpu = std::min(cpu, static_cast<double>(std::clock() - start.cpu) / CLOCKS_PER_SEC);
-  }
-};
+// The best of the runs of each part.
 Best best_walk, best_phase, best_flags;
 
 void BM_PlainWalkOfThePoolIndex(benchmark::State& state) {
@@ -169,27 +155,27 @@ void BM_PlainWalkOfThePoolIndex(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(medium.records));
 }
 
-void BM_CoverPhase(benchmark::State& state) {
+// Each run starts from the copies (untimed) and times one pass.
+template <typename Pass>
+void time_restored(benchmark::State& state, Best& best, Pass pass) {
   for (auto _ : state) {
     state.PauseTiming();
     restore();
     state.ResumeTiming();
     const Clock start;
-    torvane::app::run_cover_phase(config(), (medium.root / "bin" / "torvane").string());
-    best_phase.take(start);
+    pass();
+    best.take(start);
   }
+}
+
+void BM_CoverPhase(benchmark::State& state) {
+  time_restored(state, best_phase,
+                [] { torvane::app::run_cover_phase(config(), (medium.root / "bin" / "torvane").string()); });
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(medium.records));
 }
 
 void BM_CoverFlagsTwoTables(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    restore();
-    state.ResumeTiming();
-    const Clock start;
-    torvane::app::update_cover_flags(config());
-    best_flags.take(start);
-  }
+  time_restored(state, best_flags, [] { torvane::app::update_cover_flags(config()); });
   state.SetItemsProcessed(state.iterations() * 2 * static_cast<std::int64_t>(medium.records));
 }
 
@@ -200,10 +186,7 @@ BENCHMARK(BM_CoverFlagsTwoTables)->Unit(benchmark::kMillisecond)->Iterations(2);
 }  // namespace
 
 int main(int argc, char** argv) {
-  torvane::platform::set_failure_handler([](const torvane::platform::Failure& f) {
-    std::fprintf(stderr, "%s\n", f.message.c_str());
-    return torvane::platform::FailureChoice::quit;
-  });
+  torvane::bench::print_failures(torvane::platform::FailureChoice::quit);
   torvane::storage::register_cdx_driver();
   torvane::storage::register_ntx_driver();
   Quiet quiet;

@@ -11,21 +11,20 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/failure.h"
+#include "bench_support.h"
 #include "platform/file.h"
 #include "storage/dbf_table.h"
 
 namespace {
 
+using torvane::bench::Best;
+using torvane::bench::Clock;
 using torvane::storage::DbfTable;
 using torvane::storage::FieldSpec;
 using torvane::storage::OpenOptions;
@@ -43,18 +42,7 @@ std::string folder() {
   return path;
 }
 
-// Wall-clock and processor time of one timed part.
-struct Clock {
-  std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
-  std::clock_t cpu = std::clock();
-};
-struct Best {
-  double wall = 1e9, cpu = 1e9;
-  void take(const Clock& start) {
-    wall = std::min(wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start.wall).count());
-    cpu = std::min(cpu, static_cast<double>(std::clock() - start.cpu) / CLOCKS_PER_SEC);
-  }
-};
+// The best of the runs of each part.
 Best dbf_write, dbf_read, stdio_write, stdio_read;
 
 void BM_DbfAppend(benchmark::State& state) {
@@ -145,10 +133,7 @@ BENCHMARK(BM_DbfReadInRecordOrder)->Unit(benchmark::kMillisecond)->Iterations(3)
 }  // namespace
 
 int main(int argc, char** argv) {
-  torvane::platform::set_failure_handler([](const torvane::platform::Failure& f) {
-    std::fprintf(stderr, "%s\n", f.message.c_str());
-    return torvane::platform::FailureChoice::fail;
-  });
+  torvane::bench::print_failures(torvane::platform::FailureChoice::fail);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -18,22 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "platform/file.h"
 #include "storage/byte_order.h"
 #include "storage/ntx_index.h"
 
 namespace {
 
+using torvane::bench::seconds_since;
 using torvane::storage::IndexOptions;
 using torvane::storage::KeySource;
 using torvane::storage::Variant;
 using Clock = std::chrono::steady_clock;
-
-std::size_t key_count_from_env() {
-  const char* text = std::getenv("TORVANE_BENCH_KEYS");
-  const long long n = text != nullptr ? std::atoll(text) : 0;
-  return n > 0 ? static_cast<std::size_t>(n) : 5'000'000;
-}
 
 // An ISBN-13 with a random registration part and its check digit.
 std::string random_isbn(std::mt19937_64& random) {
@@ -109,7 +105,7 @@ double build_seconds(const Fixture& fixture, std::size_t budget) {
   const auto start = Clock::now();
   auto index = torvane::storage::create_ntx_index((fixture.dir / "pool.ntx").string(), source, options);
   const bool ok = index != nullptr && index->close();
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double seconds = seconds_since(start);
   if (!ok) std::fprintf(stderr, "the index build failed\n");
   return seconds;
 }
@@ -119,7 +115,7 @@ double sort_seconds(const Fixture& fixture) {
       "LC_ALL=C sort -o '" + (fixture.dir / "sorted.txt").string() + "' '" + fixture.lines + "'";
   const auto start = Clock::now();
   if (std::system(command.c_str()) != 0) std::fprintf(stderr, "sort failed\n");
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return seconds_since(start);
 }
 
 // Peak resident memory of this process in kB since the last reset (Linux /proc).
@@ -135,7 +131,7 @@ void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const Fixture fixture(key_count_from_env());
+  const Fixture fixture(torvane::bench::env_count("TORVANE_BENCH_KEYS", 5'000'000));
   double sort_time = 0, build_time = 0, spilled_time = 0;
   long spilled_peak = 0;
 

@@ -19,21 +19,18 @@
 #include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "fileutil/TTXTFILE.h"
 
 namespace {
+
+using torvane::bench::seconds_since;
 
 std::string g_path;
 std::uint64_t g_lines = 0;
 double g_best_wc = std::numeric_limits<double>::max();
 double g_best_scan = std::numeric_limits<double>::max();
 double g_best_open_and_scan = std::numeric_limits<double>::max();
-
-std::uint64_t wanted_bytes() {
-  const char* text = std::getenv("TORVANE_SCAN_BYTES");
-  const long long value = text != nullptr ? std::atoll(text) : 0;
-  return value > 0 ? static_cast<std::uint64_t>(value) : (1ULL << 30);
-}
 
 // Lines of 20 to 3,000 printable bytes, each ended by CR LF.
 std::uint64_t write_file(const std::string& path, std::uint64_t bytes) {
@@ -59,10 +56,6 @@ void warm_cache(const std::string& path) {
   std::string buffer(1 << 20, '\0');
   while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
   }
-}
-
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void BM_wc_l(benchmark::State& state) {
@@ -109,7 +102,7 @@ int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   const std::filesystem::path dir = tmp != nullptr && *tmp ? tmp : "/tmp";
   g_path = (dir / ("torvane-text-scan-" + std::to_string(std::random_device{}()) + ".txt")).string();
-  const std::uint64_t bytes = wanted_bytes();
+  const std::uint64_t bytes = torvane::bench::env_count("TORVANE_SCAN_BYTES", 1ULL << 30);
   std::printf("Generating %llu bytes of CR LF lines in %s\n", static_cast<unsigned long long>(bytes), g_path.c_str());
   g_lines = write_file(g_path, bytes);
   warm_cache(g_path);
