@@ -102,11 +102,12 @@ struct FptMemo::State {
   }
 
   std::uint64_t round_up(std::uint64_t bytes) const { return (bytes + block_size - 1) / block_size * block_size; }
+  // Bytes a value of that length takes with its block header: whole blocks.
+  std::uint64_t value_span(std::uint64_t length) const { return fpt::blocks_for(length, block_size) * block_size; }
+  // Where the next free block starts: the end of the used part of the file.
+  std::uint64_t used_end() const { return std::uint64_t{next_free} * block_size; }
 
-  std::uint64_t first_data_offset() const {
-    const std::uint64_t header_bytes = extended ? fpt::kHeaderSize : fpt::kMinimumHeader;
-    return (header_bytes + block_size - 1) / block_size * block_size;
-  }
+  std::uint64_t first_data_offset() const { return round_up(extended ? fpt::kHeaderSize : fpt::kMinimumHeader); }
 
   // --- allocation state ---
 
@@ -141,8 +142,8 @@ struct FptMemo::State {
     if (file.read_at(offset, head) != static_cast<std::int64_t>(head.size())) return;
     if (get_u32be(head) != fpt::kTypeDirectory) return;
     const std::uint64_t length = get_u32be(std::span(head).subspan(4));
-    const std::uint64_t capacity = fpt::blocks_for(length, block_size) * block_size;
-    if (offset + capacity > std::uint64_t{next_free} * block_size) return;
+    const std::uint64_t capacity = value_span(length);
+    if (offset + capacity > used_end()) return;
     const std::uint16_t count = get_u16le(std::span(head).subspan(8));
     if (count < 3 || (count - 3) % 4 != 0) return;
     const std::size_t entries = (count - 3) / 4;
@@ -163,7 +164,7 @@ struct FptMemo::State {
 
   bool plausible_free(const Area& a) const {
     return a.length >= block_size && a.offset % block_size == 0 && a.length % block_size == 0 &&
-           a.offset >= first_data_offset() && a.end() <= std::uint64_t{next_free} * block_size &&
+           a.offset >= first_data_offset() && a.end() <= used_end() &&
            (a.end() <= directory.offset || a.offset >= directory.end());
   }
 
@@ -182,8 +183,8 @@ struct FptMemo::State {
     if (file.read_at(offset, head) != static_cast<std::int64_t>(head.size())) return;
     const std::uint32_t type = get_u32be(head);
     if (type != fpt::kTypeText && type != fpt::kTypeBinary) return;
-    const Area area{offset, fpt::blocks_for(get_u32be(std::span(head).subspan(4)), block_size) * block_size};
-    if (area.end() > std::uint64_t{next_free} * block_size || overlaps_free(area)) return;
+    const Area area{offset, value_span(get_u32be(std::span(head).subspan(4)))};
+    if (area.end() > used_end() || overlaps_free(area)) return;
     add_free(area);
   }
 
@@ -200,7 +201,7 @@ struct FptMemo::State {
       }
     }
     directory_changed = true;
-    if (area.end() == std::uint64_t{next_free} * block_size) {
+    if (area.end() == used_end()) {
       next_free = static_cast<std::uint32_t>(area.offset / block_size);
       return;
     }
@@ -291,7 +292,7 @@ struct FptMemo::State {
     if (shared || directory_written || cut) {
       if (!write_header()) return false;
     }
-    if (cut && !cut_at(std::uint64_t{next_free} * block_size)) return fail(kWriteError, file.os_error());
+    if (cut && !cut_at(used_end())) return fail(kWriteError, file.os_error());
     return true;
   }
 
@@ -311,7 +312,7 @@ struct FptMemo::State {
     const std::int64_t size = file_size();
     if (size < 0) return fail(kReadError, file.os_error());
     const std::uint64_t end = round_up(static_cast<std::uint64_t>(size));
-    damaged_end = std::uint64_t{next_free} * block_size > end;
+    damaged_end = used_end() > end;
     if (!damaged_end && end / block_size > next_free && end / block_size <= 0xFFFFFFFFULL)
       next_free = static_cast<std::uint32_t>(end / block_size);
     return true;
@@ -320,7 +321,7 @@ struct FptMemo::State {
   // The value with its block header (and end byte) in whole blocks, added to out.
   void lay_out(std::string_view bytes, Bytes& out) const {
     const std::size_t at = out.size();
-    out.resize(at + static_cast<std::size_t>(fpt::blocks_for(bytes.size(), block_size) * block_size), 0);
+    out.resize(at + static_cast<std::size_t>(value_span(bytes.size())), 0);
     const std::span<std::uint8_t> value = std::span(out).subspan(at);
     put_u32be(value, fpt::kTypeText);
     put_u32be(value.subspan(4), static_cast<std::uint32_t>(bytes.size()));
@@ -330,7 +331,7 @@ struct FptMemo::State {
 
   bool write_value(std::uint32_t block, std::string_view bytes) {
     const std::uint64_t offset = std::uint64_t{block} * block_size;
-    const std::uint64_t length = fpt::blocks_for(bytes.size(), block_size) * block_size;
+    const std::uint64_t length = value_span(bytes.size());
     const bool waits = !shared && length <= kTailBytes;
     const bool joins = waits && offset == tail_offset + tail.size() && tail.size() + length <= kTailBytes;
     if (!tail.empty() && !joins && !flush_tail()) return fail(kWriteError, file.os_error());
@@ -350,12 +351,13 @@ struct FptMemo::State {
       fail(kWriteNotAllowed);
       return std::nullopt;
     }
-    if (shared && !load_state()) return std::nullopt;
     // A next free block far beyond the end of the file is damage: writing there would
-    // make a huge sparse file. (One pointing into the header is lifted past it.)
+    // make a huge sparse file. (One pointing into the header is lifted past it.) An
+    // exclusive file was checked at open; a shared one is read and checked here.
     if (shared) {
+      if (!load_state()) return std::nullopt;
       const std::int64_t size = file_size();
-      damaged_end = size < 0 || std::uint64_t{next_free} * block_size > round_up(static_cast<std::uint64_t>(size));
+      damaged_end = size < 0 || used_end() > round_up(static_cast<std::uint64_t>(size));
     }
     if (damaged_end) {
       fail(kCorruption);
