@@ -184,6 +184,12 @@ class RecordReader {
   std::uint32_t next_record_ = 1;
 };
 
+// The key and the record number of an entry.
+void read_entry(const std::uint8_t* entry, std::size_t key_length, std::string_view& key, std::uint32_t& record) {
+  key = std::string_view(reinterpret_cast<const char*>(entry), key_length);
+  record = get_u32be(std::span<const std::uint8_t>(entry + key_length, kRecordBytes));
+}
+
 class MemoryKeys final : public SortedKeys {
  public:
   MemoryKeys(std::vector<std::uint8_t> entries, std::size_t key_length)
@@ -192,9 +198,7 @@ class MemoryKeys final : public SortedKeys {
 
   bool next(std::string_view& key, std::uint32_t& record) override {
     if (position_ >= count_) return false;
-    const std::uint8_t* entry = entries_.data() + position_++ * stride_;
-    key = std::string_view(reinterpret_cast<const char*>(entry), key_length_);
-    record = get_u32be(std::span<const std::uint8_t>(entry + key_length_, kRecordBytes));
+    read_entry(entries_.data() + position_++ * stride_, key_length_, key, record);
     return true;
   }
   bool failed() const override { return false; }
@@ -245,9 +249,7 @@ class MergedKeys final : public SortedKeys {
     if (heap_.empty()) return false;
     last_ = heap_.top();
     heap_.pop();
-    const std::uint8_t* entry = current(last_);
-    key = std::string_view(reinterpret_cast<const char*>(entry), key_length_);
-    record = get_u32be(std::span<const std::uint8_t>(entry + key_length_, kRecordBytes));
+    read_entry(current(last_), key_length_, key, record);
     return true;
   }
   bool failed() const override { return failed_; }
