@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/e2e_support.h"
 #include "support/run_torvane.h"
 #include "support/temp_dir.h"
 
@@ -23,21 +24,10 @@ using ::testing::IsEmpty;
 const std::string kDeleted = " wurde gel\xF6scht.";
 const std::string kStarting = "Beginne mit \xDC" "berp\xFC" "fung...";
 
-std::vector<std::string> log_lines(const std::string& log) {
-  std::vector<std::string> lines;
-  for (std::size_t at = 0; at < log.size();) {
-    const std::size_t end = log.find("\r\n", at);
-    lines.push_back(log.substr(at, end - at));
-    if (end == std::string::npos) break;
-    at = end + 2;
-  }
-  return lines;
-}
-
 // The lines that the first phases printed: after the summary's closing lines, up to
 // the first line that is none of their reports.
 std::vector<std::string> cleanup_report(const std::string& log) {
-  const std::vector<std::string> lines = log_lines(log);
+  const std::vector<std::string> lines = crlf_lines(log);
   std::size_t at = 0;
   while (at < lines.size() && lines[at].rfind("Indexdatei", 0) != 0) ++at;
   at += 2;  // the summary's last line and the empty line after it

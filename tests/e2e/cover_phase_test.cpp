@@ -13,6 +13,7 @@
 #include "isbn/numbers.h"
 #include "storage/cdx_index.h"
 #include "storage/dbf_table.h"
+#include "support/e2e_support.h"
 #include "support/http_test_server.h"
 #include "support/medium_builder.h"
 #include "support/run_torvane.h"
@@ -20,16 +21,6 @@
 
 namespace torvane::testing {
 namespace {
-
-const std::string kBanner =
-    "\r\n"
-    "***              TORVANE 3.10.800 (8AV1330)               ***\r\n"
-    "***            f\xFCr LUMO-/DXP-Daten-Datentr\xE4ger            ***\r\n"
-    "***                (c) TORVANE-Entwickler                 ***\r\n"
-    "***               Alle Rechte vorbehalten.                ***\r\n"
-    "\r\n"
-    "\r\n";
-const std::string kClosing = "\r\n=> Fertig!\r\n\r\n\r\n";
 
 std::string ean(std::string twelve) {
   int sum = 0;
@@ -54,8 +45,7 @@ class CoverRun : public ::testing::Test {
   void SetUp() override {
     if (torvane_executable().empty()) GTEST_SKIP() << "TORVANE_EXE is not set";
     storage::register_cdx_driver();
-    std::filesystem::create_directories(dir.path("bin"));
-    std::filesystem::copy_file(torvane_executable(), exe());
+    copy_program(dir.path("bin"));
     dir.make_dir("dvd/COVER");
   }
   std::string exe() const { return dir.path("bin/torvane"); }
@@ -211,11 +201,9 @@ TEST(CoverRunGenerated, ImportTableOfTheSampleMedium) {
     options.args = {"--import-table"};
     const GeneratedMedium medium = make_medium(dir.path("dvd"), options);
     ASSERT_TRUE(medium.ok) << medium.error;
-    std::filesystem::create_directories(dir.path("bin"));
-    std::filesystem::copy_file(torvane_executable(), dir.path("bin/torvane"));
     RunOptions run;
     run.working_directory = dir.path();
-    run.executable = dir.path("bin/torvane");
+    run.executable = copy_program(dir.path("bin"));
     run.args = {"--config", medium.config_path};
     const RunResult result = run_torvane(run);
     EXPECT_EQ(result.exit_status, 0) << result.err;

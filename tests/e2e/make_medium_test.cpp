@@ -7,15 +7,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/pools/permitted_fields.h"
 #include "isbn/numbers.h"
+#include "support/e2e_support.h"
 #include "support/medium_builder.h"
+#include "support/temp_dir.h"
 
 namespace torvane::testing {
 
@@ -26,41 +26,6 @@ void PrintTo(const ManifestRow& row, std::ostream* os) {
 namespace {
 
 namespace fs = std::filesystem;
-
-class Scratch {
- public:
-  Scratch() {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("torvane-medium-" + std::to_string(random()) + std::to_string(random()));
-    fs::create_directories(root_);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  std::string path(const std::string& relative) const { return (root_ / relative).string(); }
-
- private:
-  fs::path root_;
-};
-
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-std::vector<std::string_view> crlf_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find("\r\n");
-    lines.push_back(text.substr(0, end));
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 2);
-  }
-  return lines;
-}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -148,7 +113,7 @@ struct Scan {
 };
 
 void scan_pool(const std::string& path, int pool, Scan& scan) {
-  const std::string bytes = read_bytes(path);
+  const std::string bytes = read_file(path);
   const app::PermittedFields table = app::PermittedFields::standard();
   scan.bytes += bytes.size();
   std::string number, label;
@@ -192,18 +157,10 @@ Scan scan_medium(const GeneratedMedium& medium, int pools) {
   return scan;
 }
 
-// Every file under a folder with its bytes, by relative path.
-std::map<std::string, std::string> tree(const std::string& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = read_bytes(entry.path());
-  return files;
-}
-
 class MakeMediumTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    scratch_ = new Scratch;
+    scratch_ = new TempDir("medium-");
     MediumOptions options;
     options.seed = 11;
     options.pools = 3;
@@ -220,10 +177,10 @@ class MakeMediumTest : public ::testing::Test {
   }
   void SetUp() override { ASSERT_TRUE(medium_->ok) << medium_->error; }
 
-  static Scratch* scratch_;
+  static TempDir* scratch_;
   static GeneratedMedium* medium_;
 };
-Scratch* MakeMediumTest::scratch_ = nullptr;
+TempDir* MakeMediumTest::scratch_ = nullptr;
 GeneratedMedium* MakeMediumTest::medium_ = nullptr;
 
 TEST_F(MakeMediumTest, SummaryCountsAreWhatTheFilesHold) {
@@ -275,7 +232,7 @@ TEST_F(MakeMediumTest, RowListMatchesTheNumberRules) {
 
 TEST_F(MakeMediumTest, MediumFilesAndConfiguration) {
   const std::string root = medium_->root;
-  const std::string pool_ini = read_bytes(root + "/POOL.INI");
+  const std::string pool_ini = read_file(root + "/POOL.INI");
   for (int n = 1; n <= 3; ++n) {
     const std::string section = "Pool" + std::to_string(n);
     EXPECT_NE(pool_ini.find(std::to_string(n) + "=" + section + "\r\n"), std::string::npos);
@@ -283,16 +240,16 @@ TEST_F(MakeMediumTest, MediumFilesAndConfiguration) {
     EXPECT_NE(pool_ini.find("File=" + medium_->value("pool." + std::to_string(n) + ".file") + "\r\n"), std::string::npos);
   }
   EXPECT_EQ(pool_ini.find("4="), std::string::npos);
-  EXPECT_TRUE(read_bytes(root + "/VERSION.TXT").starts_with("TAV "));
-  EXPECT_TRUE(read_bytes(root + "/VERINST.TXT").starts_with("C:\\TAV\r\n"));
+  EXPECT_TRUE(read_file(root + "/VERSION.TXT").starts_with("TAV "));
+  EXPECT_TRUE(read_file(root + "/VERINST.TXT").starts_with("C:\\TAV\r\n"));
   EXPECT_TRUE(fs::exists(root + "/TAV/SETUP.EXE"));
   EXPECT_TRUE(fs::exists(root + "/TAV/INSTALL.EXE"));
   EXPECT_TRUE(fs::exists(root + "/BIN/MEDIACD.GID"));
-  EXPECT_NE(read_bytes(root + "/BIN/TAV.CDM").find("[Main]\r\nTitle="), std::string::npos);
-  EXPECT_TRUE(read_bytes(root + "/DOKU/HTML/INDEX.HTM").starts_with("<HTML><HEAD></HEAD>\r\n"));
+  EXPECT_NE(read_file(root + "/BIN/TAV.CDM").find("[Main]\r\nTitle="), std::string::npos);
+  EXPECT_TRUE(read_file(root + "/DOKU/HTML/INDEX.HTM").starts_with("<HTML><HEAD></HEAD>\r\n"));
   EXPECT_TRUE(fs::exists(root + "/DOKU/EURO/INDEX.HTM"));
 
-  const std::string config = read_bytes(medium_->config_path);
+  const std::string config = read_file(medium_->config_path);
   EXPECT_NE(config.find("[DVD]\r\nPfad=" + root + "\r\nName=Beispiel-Datentr\xE4ger 2024\r\n"), std::string::npos);
   EXPECT_NE(config.find("PoolFilter=POOL1;POOL2;POOL3\r\n"), std::string::npos);
   EXPECT_NE(config.find("CoverDBF=" + root + "\\COVER\\COVER.DBF\r\n"), std::string::npos);
@@ -310,7 +267,7 @@ TEST_F(MakeMediumTest, MediumFilesAndConfiguration) {
     const std::string key = name.substr(0, name.find('.'));
     EXPECT_TRUE(keys.count(key)) << name;
     EXPECT_TRUE(key.starts_with("978") || key.starts_with("979")) << name;
-    const std::string gif = read_bytes(entry.path());
+    const std::string gif = read_file(entry.path());
     EXPECT_GT(gif.size(), 900u) << name;
     EXPECT_TRUE(gif.starts_with("GIF89a") && gif.ends_with(";")) << name;
   }
@@ -319,7 +276,7 @@ TEST_F(MakeMediumTest, MediumFilesAndConfiguration) {
 }
 
 TEST(MakeMedium, SameSeedSameBytesOtherSeedOtherData) {
-  Scratch scratch;
+  TempDir scratch("medium-");
   MediumOptions options;
   options.seed = 5;
   options.pools = 2;
@@ -331,7 +288,7 @@ TEST(MakeMedium, SameSeedSameBytesOtherSeedOtherData) {
   const GeneratedMedium c = make_medium(scratch.path("c"), options);
   ASSERT_TRUE(a.ok && b.ok && c.ok) << a.error << b.error << c.error;
 
-  std::map<std::string, std::string> tree_a = tree(a.root), tree_b = tree(b.root);
+  std::map<std::string, std::string> tree_a = file_tree(a.root), tree_b = file_tree(b.root);
   // The configuration names the folder; everything else is byte for byte the same.
   const auto strip_root = [](std::string text, const std::string& root) {
     for (std::size_t at; (at = text.find(root)) != std::string::npos;) text.replace(at, root.size(), "<root>");
@@ -340,16 +297,16 @@ TEST(MakeMedium, SameSeedSameBytesOtherSeedOtherData) {
   tree_a["TORVANE.INI"] = strip_root(tree_a["TORVANE.INI"], a.root);
   tree_b["TORVANE.INI"] = strip_root(tree_b["TORVANE.INI"], b.root);
   EXPECT_EQ(tree_a, tree_b);
-  EXPECT_EQ(read_bytes(a.manifest_path), read_bytes(b.manifest_path));
+  EXPECT_EQ(read_file(a.manifest_path), read_file(b.manifest_path));
   EXPECT_EQ(a.count("rows"), b.count("rows"));
 
-  EXPECT_NE(read_bytes(a.root + "/POOL1/POOL1.MAB"), read_bytes(c.root + "/POOL1/POOL1.MAB"));
-  EXPECT_NE(read_bytes(a.root + "/POOL2/POOL2.MAB"), read_bytes(c.root + "/POOL2/POOL2.MAB"));
-  EXPECT_NE(read_bytes(a.manifest_path), read_bytes(c.manifest_path));
+  EXPECT_NE(read_file(a.root + "/POOL1/POOL1.MAB"), read_file(c.root + "/POOL1/POOL1.MAB"));
+  EXPECT_NE(read_file(a.root + "/POOL2/POOL2.MAB"), read_file(c.root + "/POOL2/POOL2.MAB"));
+  EXPECT_NE(read_file(a.manifest_path), read_file(c.manifest_path));
 }
 
 TEST(MakeMedium, SizeGivesAboutThatMuchDataSplitOverThePools) {
-  Scratch scratch;
+  TempDir scratch("medium-");
   MediumOptions options;
   options.pools = 3;
   options.size = "300K";
@@ -367,7 +324,7 @@ TEST(MakeMedium, SizeGivesAboutThatMuchDataSplitOverThePools) {
 }
 
 TEST(MakeMedium, SwitchesReachTheConfiguration) {
-  Scratch scratch;
+  TempDir scratch("medium-");
   MediumOptions options;
   options.pools = 1;
   options.records = 10;
@@ -379,7 +336,7 @@ TEST(MakeMedium, SwitchesReachTheConfiguration) {
   options.name = "Testdaten M\xC3\xBCnchen";  // UTF-8 on the command line
   const GeneratedMedium m = make_medium(scratch.path("dvd"), options);
   ASSERT_TRUE(m.ok) << m.error;
-  const std::string config = read_bytes(m.config_path);
+  const std::string config = read_file(m.config_path);
   EXPECT_NE(config.find("Name=Testdaten M\xFCnchen\r\n"), std::string::npos);  // Windows-1252 in the file
   EXPECT_NE(config.find("Exklusive=0\r\nUseCDX=0\r\n"), std::string::npos);
   EXPECT_NE(config.find("Internet=1\r\nServer=127.0.0.1:8088\r\n"), std::string::npos);
@@ -388,12 +345,12 @@ TEST(MakeMedium, SwitchesReachTheConfiguration) {
 }
 
 TEST(MakeMedium, RefusesAFolderInUseAndBadArguments) {
-  Scratch scratch;
+  TempDir scratch("medium-");
   fs::create_directories(scratch.path("used"));
   std::ofstream(scratch.path("used/keep.txt")) << "keep";
   const GeneratedMedium used = make_medium(scratch.path("used"));
   EXPECT_FALSE(used.ok);
-  EXPECT_EQ(read_bytes(scratch.path("used/keep.txt")), "keep");
+  EXPECT_EQ(read_file(scratch.path("used/keep.txt")), "keep");
   EXPECT_FALSE(fs::exists(scratch.path("used/POOL.INI")));
 
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--size", "12X"},

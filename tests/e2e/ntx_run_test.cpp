@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "storage/ntx_check.h"
+#include "support/e2e_support.h"
 #include "support/medium_builder.h"
 #include "support/run_torvane.h"
 #include "support/temp_dir.h"
@@ -35,13 +36,6 @@ const std::vector<std::pair<std::string, std::string>> kTables = {
     {"POOL3/pool3.dbf", "POOL3/pool3.ntx"},
     {"pool.dbf", "pool.ntx"},
 };
-
-std::string bytes_of(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 std::uint32_t u16_at(const std::string& b, std::size_t at) {
   return static_cast<std::uint8_t>(b[at]) | static_cast<std::uint32_t>(static_cast<std::uint8_t>(b[at + 1])) << 8;
@@ -72,14 +66,6 @@ std::vector<std::string> cover_flags_of(const std::string& table) {
   for (std::uint32_t r = 0; r < count && header + (r + 1) * std::uint64_t{length} <= table.size(); ++r)
     flags.push_back(table.substr(header + r * length + 1 + 13 + 4, 2));
   return flags;
-}
-
-// The files of the medium in their pool folders and the root: relative path to bytes.
-std::map<std::string, std::string> snapshot(const std::string& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).generic_string()] = bytes_of(entry.path().string());
-  return files;
 }
 
 // Every file of the medium gets a last-write time two hours earlier, order kept: as if
@@ -126,8 +112,7 @@ class NtxRun : public ::testing::Test {
     options.shared = shared;
     options.args = {"--import-table"};
     GeneratedMedium medium = make_medium(dir.path(name + "/dvd"), options);
-    fs::create_directories(dir.path(name + "/bin"));
-    fs::copy_file(torvane_executable(), dir.path(name + "/bin/torvane"), fs::copy_options::overwrite_existing);
+    copy_program(dir.path(name + "/bin"));
     return medium;
   }
 
@@ -153,12 +138,12 @@ class NtxRun : public ::testing::Test {
   void expect_index_matches(const std::string& index, const std::string& table) {
     const storage::ntx::CheckResult check = storage::ntx::check_file(index, true);
     ASSERT_TRUE(check.ok) << index << ": " << check.problem;
-    const std::string header = bytes_of(index);
+    const std::string header = read_file(index);
     ASSERT_GE(header.size(), 1024u);
     EXPECT_EQ(header.substr(0, 2), std::string("\x06\x00", 2)) << index;
     EXPECT_EQ(header.substr(12, 10), std::string("\x15\x00\x0D\x00\x00\x00\x2A\x00\x15\x00", 10)) << index;
     EXPECT_EQ(header.substr(22, 5), std::string("ISBN\0", 5)) << index;
-    const auto keys = keys_of_table(bytes_of(table));
+    const auto keys = keys_of_table(read_file(table));
     EXPECT_FALSE(keys.empty()) << table;
     EXPECT_EQ(check.entries, keys) << index;
   }
@@ -174,8 +159,8 @@ TEST_F(NtxRun, SameRunAsWithCdxIndexesInBothOpenModes) {
     const GeneratedMedium ntx_medium = make(ntx, true, shared);
     ASSERT_TRUE(cdx_medium.ok) << cdx_medium.error;
     ASSERT_TRUE(ntx_medium.ok) << ntx_medium.error;
-    const RunResult cdx_run = run(cdx, bytes_of(cdx_medium.config_path));
-    const RunResult ntx_run = run(ntx, bytes_of(ntx_medium.config_path));
+    const RunResult cdx_run = run(cdx, read_file(cdx_medium.config_path));
+    const RunResult ntx_run = run(ntx, read_file(ntx_medium.config_path));
 
     EXPECT_NE(ntx_run.log.find("Indexdatei.........................: .ntx\r\n"), std::string::npos) << ntx_run.log;
     EXPECT_NE(ntx_run.log.find("\\POOL1\\POOL1.NTX wurde angelegt.\r\n"), std::string::npos) << ntx_run.log;
@@ -185,8 +170,8 @@ TEST_F(NtxRun, SameRunAsWithCdxIndexesInBothOpenModes) {
 
     for (const auto& [table, index] : kTables) {
       SCOPED_TRACE(table);
-      std::string a = bytes_of(dir.path(cdx + "/dvd/" + table));
-      const std::string b = bytes_of(dir.path(ntx + "/dvd/" + table));
+      std::string a = read_file(dir.path(cdx + "/dvd/" + table));
+      const std::string b = read_file(dir.path(ntx + "/dvd/" + table));
       ASSERT_EQ(a.size(), b.size());
       ASSERT_GT(b.size(), 32u);
       EXPECT_EQ(b[28], '\0');  // no structural index
@@ -195,21 +180,21 @@ TEST_F(NtxRun, SameRunAsWithCdxIndexesInBothOpenModes) {
       expect_index_matches(dir.path(ntx + "/dvd/" + index), dir.path(ntx + "/dvd/" + table));
     }
     // No index of the other kind beside the pool tables; CDXFile is not used.
-    for (const auto& [name, bytes] : snapshot(dir.path(ntx + "/dvd"))) {
+    for (const auto& [name, bytes] : file_tree(dir.path(ntx + "/dvd"))) {
       if (!name.starts_with("COVER/")) {
         EXPECT_FALSE(name.ends_with(".cdx") || name.ends_with(".CDX")) << name;
       }
     }
 
-    const auto flags = cover_flags_of(bytes_of(dir.path(ntx + "/dvd/pool.dbf")));
-    EXPECT_EQ(flags, cover_flags_of(bytes_of(dir.path(cdx + "/dvd/pool.dbf"))));
+    const auto flags = cover_flags_of(read_file(dir.path(ntx + "/dvd/pool.dbf")));
+    EXPECT_EQ(flags, cover_flags_of(read_file(dir.path(cdx + "/dvd/pool.dbf"))));
     EXPECT_GT(std::count(flags.begin(), flags.end(), " 1"), 0) << "no cover flag was set";
 
     // A cover pass that starts at a key prefix and stops half-way: the seek, the key
     // number and the key count of the pool index decide where it starts and ends.
-    const auto keys = keys_of_table(bytes_of(dir.path(ntx + "/dvd/pool.dbf")));
+    const auto keys = keys_of_table(read_file(dir.path(ntx + "/dvd/pool.dbf")));
     ASSERT_GT(keys.size(), 8u);
-    std::string partial = bytes_of(ntx_medium.config_path);
+    std::string partial = read_file(ntx_medium.config_path);
     replace_all(partial, "Start=\r\nStop=", "Start=" + keys[keys.size() / 4].first.substr(0, 7) + "\r\nStop=60");
     const RunResult ntx_partial = run(ntx, partial);
     std::string cdx_partial_config = partial;
@@ -229,10 +214,10 @@ TEST_F(NtxRun, LaterRunsRebuildNothing) {
   const GeneratedMedium medium = make("ntx", true, false);
   ASSERT_TRUE(medium.ok) << medium.error;
   const std::string root = dir.path("ntx/dvd");
-  std::string catalogue = bytes_of(root + "/POOL.INI");
+  std::string catalogue = read_file(root + "/POOL.INI");
   replace_all(catalogue, "NTXFile=POOL1\\POOL1.NTX", "NTXFile=POOL1\\ISBN.IDX");
   std::ofstream(root + "/POOL.INI", std::ios::binary | std::ios::trunc) << catalogue;
-  const std::string with_flags = bytes_of(medium.config_path);
+  const std::string with_flags = read_file(medium.config_path);
   std::string without_flags = with_flags;
   replace_all(without_flags, "Cover2Pool=1", "Cover2Pool=0");
 
@@ -244,10 +229,10 @@ TEST_F(NtxRun, LaterRunsRebuildNothing) {
   expect_index_matches(root + "/POOL1/isbn.ntx", root + "/POOL1/pool1.dbf");
 
   age_medium(root);
-  const auto before = snapshot(root);
+  const auto before = file_tree(root);
   const RunResult second = run("ntx", with_flags);
   EXPECT_FALSE(builds_or_deletes(pool_phase_lines(second.log))) << second.log;
-  const auto after_flags = snapshot(root);
+  const auto after_flags = file_tree(root);
   for (const auto& [name, bytes] : before) {
     if (name.ends_with(".ntx")) {
       EXPECT_EQ(after_flags.at(name), bytes) << name;
@@ -257,7 +242,7 @@ TEST_F(NtxRun, LaterRunsRebuildNothing) {
 
   const RunResult third = run("ntx", with_flags);
   EXPECT_FALSE(builds_or_deletes(pool_phase_lines(third.log))) << third.log;
-  const auto after = snapshot(root);
+  const auto after = file_tree(root);
   for (const auto& [table, index] : kTables) {
     const std::string ntx = table == "POOL1/pool1.dbf" ? "POOL1/isbn.ntx" : index;
     EXPECT_EQ(after.at(ntx), after_flags.at(ntx)) << ntx;

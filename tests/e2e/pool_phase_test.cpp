@@ -15,6 +15,7 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "storage/dbf_table.h"
+#include "support/e2e_support.h"
 #include "support/medium_builder.h"
 #include "support/run_torvane.h"
 #include "support/temp_dir.h"
@@ -25,7 +26,6 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const std::string kStarting = "Beginne mit \xDC" "berp\xFC" "fung...\r\n";
-const std::string kClosing = "\r\n=> Fertig!\r\n\r\n\r\n";
 
 // One table row: ISBN (trimmed) and the second field's text (HEADER + POSITION, or POOL).
 struct Row {
@@ -79,15 +79,8 @@ class PoolRun : public ::testing::Test {
     EXPECT_NE(from, std::string::npos) << result.log;
     EXPECT_TRUE(result.log.ends_with(kClosing)) << result.log;
     if (from == std::string::npos || !result.log.ends_with(kClosing)) return {};
-    const std::string body = result.log.substr(from + kStarting.size(),
-                                               result.log.size() - kClosing.size() - from - kStarting.size());
-    Lines lines;
-    for (std::size_t at = 0; at < body.size();) {
-      const std::size_t end = body.find("\r\n", at);
-      lines.push_back(body.substr(at, end - at));
-      at = end == std::string::npos ? body.size() : end + 2;
-    }
-    return lines;
+    return crlf_lines(std::string_view(result.log).substr(from + kStarting.size(),
+                                                         result.log.size() - kClosing.size() - from - kStarting.size()));
   }
   void age(std::string_view relative, int minute) {
     ASSERT_TRUE(platform::set_last_write_time(root() + std::string(relative), {2021, 3, 4, 5, minute, 0}));

@@ -5,26 +5,18 @@
 
 #include <filesystem>
 
+#include "support/e2e_support.h"
 #include "support/run_torvane.h"
 #include "support/temp_dir.h"
 
 namespace torvane {
 namespace {
 
+using testing::kBanner;
+using testing::kClosing;
 using testing::RunOptions;
 using testing::RunResult;
 using testing::TempDir;
-
-const std::string kBanner =
-    "\r\n"
-    "***              TORVANE 3.10.800 (8AV1330)               ***\r\n"
-    "***            f\xFCr LUMO-/DXP-Daten-Datentr\xE4ger            ***\r\n"
-    "***                (c) TORVANE-Entwickler                 ***\r\n"
-    "***               Alle Rechte vorbehalten.                ***\r\n"
-    "\r\n"
-    "\r\n";
-
-const std::string kClosing = "\r\n=> Fertig!\r\n\r\n\r\n";
 
 // The console's line end: CR LF stays on Windows.
 #ifdef _WIN32
@@ -74,9 +66,7 @@ class DriverRun : public ::testing::Test {
 
 TEST_F(DriverRun, WithoutAConfigurationFileTheMediumIsNotFound) {
   // The copy has no configuration beside it; it is started without arguments.
-  const std::string exe = dir.path("bin/torvane");
-  std::filesystem::create_directories(dir.path("bin"));
-  std::filesystem::copy_file(testing::torvane_executable(), exe);
+  const std::string exe = testing::copy_program(dir.path("bin"));
   RunOptions options;
   options.working_directory = dir.path();
   options.executable = exe;
@@ -89,9 +79,7 @@ TEST_F(DriverRun, WithoutAConfigurationFileTheMediumIsNotFound) {
 }
 
 TEST_F(DriverRun, ConfigurationBesideTheExecutableInAFolderWithAPoint) {
-  std::filesystem::create_directories(dir.path("tools.v2"));
-  const std::string exe = dir.path("tools.v2/torvane");
-  std::filesystem::copy_file(testing::torvane_executable(), exe);
+  const std::string exe = testing::copy_program(dir.path("tools.v2"));
   dir.write("tools.v2/TORVANE.INI", "[DVD]\r\nPfad=" + medium() + "\r\nName=Beispiel\r\nCheck=0\r\n");
   dir.write("tools.ini", "[DVD]\r\nPfad=\r\n");  // where a cut at the folder's point would look
   RunOptions options;
