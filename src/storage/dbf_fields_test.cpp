@@ -1,41 +1,26 @@
 // Field look-up by name and the exclusive write-behind window, through whole tables.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/failure.h"
 #include "storage/dbf_table.h"
+#include "support/index_test_support.h"
 
 namespace torvane::storage {
 namespace {
 
 class DbfFieldsTest : public ::testing::Test {
  protected:
-  DbfFieldsTest() {
-    char pattern[] = "/tmp/dbffields-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    previous_ = platform::set_failure_handler([this](const platform::Failure& f) {
-      failures.push_back(f.message);
-      return platform::FailureChoice::fail;
-    });
-    set_table_settings({});
-  }
-  ~DbfFieldsTest() override {
-    platform::set_failure_handler(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string file(const std::string& name) const { return dir_ + "/" + name; }
+  DbfFieldsTest() { set_table_settings({}); }
+  std::string file(const std::string& name) const { return dir_.file(name); }
 
-  std::vector<std::string> failures;
+  index_testing::RecordFailures failures;
 
  private:
-  std::string dir_;
-  platform::FailureHandler previous_;
+  index_testing::TempDir dir_;
 };
 
 // Names of every length class the look-up distinguishes (1-3, 4-7, 8-10 bytes).
@@ -57,7 +42,7 @@ TEST_F(DbfFieldsTest, FieldsAreFoundByExactNameOrIgnoringCaseAndNeverByANeighbou
   EXPECT_TRUE(t->assign_number("position", 123));
   EXPECT_TRUE(t->assign("Header", "head"));
   EXPECT_TRUE(t->assign("ISBN", "978"));
-  EXPECT_TRUE(failures.empty());
+  EXPECT_TRUE(failures.messages.empty());
   ASSERT_TRUE(t->close());
 
   t = DbfTable::open(path, OpenOptions().with_shared(false).with_read_only());
@@ -91,15 +76,15 @@ TEST_F(DbfFieldsTest, ChecksOfAChangeStillApplyWhileARecordIsBeingWritten) {
   EXPECT_FALSE(t->assign("POOL", "1"));          // text into a numeric field
   EXPECT_FALSE(t->assign_number("ISBN", 1));     // number into a text field
   EXPECT_FALSE(t->assign_number("POOL", 12345)); // too wide: all '*'
-  EXPECT_EQ(failures.size(), 4u);
+  EXPECT_EQ(failures.messages.size(), 4u);
   EXPECT_EQ(t->text("POOL"), "****");
   ASSERT_TRUE(t->close());
 
   auto read_only = DbfTable::open(path, OpenOptions().with_shared(false).with_read_only());
-  failures.clear();
+  failures.messages.clear();
   EXPECT_FALSE(read_only->assign("ISBN", "2"));
-  ASSERT_EQ(failures.size(), 1u);
-  EXPECT_NE(failures[0].find("Write not allowed"), std::string::npos);
+  ASSERT_EQ(failures.messages.size(), 1u);
+  EXPECT_NE(failures.messages[0].find("Write not allowed"), std::string::npos);
 }
 
 TEST_F(DbfFieldsTest, AppendsAfterAReadInTheMiddleKeepEveryRecord) {
@@ -132,7 +117,7 @@ TEST_F(DbfFieldsTest, AppendsAfterAReadInTheMiddleKeepEveryRecord) {
     ASSERT_EQ(t->number("POOL"), expected <= kFirst ? expected : -expected) << expected;
   }
   EXPECT_EQ(expected, kFirst + kMore + 1);
-  EXPECT_TRUE(failures.empty());
+  EXPECT_TRUE(failures.messages.empty());
 }
 
 }  // namespace

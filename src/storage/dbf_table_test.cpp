@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,10 +20,10 @@
 
 #include "platform/failure.h"
 #include "platform/file.h"
-#include "support/posix_shims.h"
 #include "storage/cdx_index.h"
 #include "storage/ntx_index.h"
 #include "storage/order_index.h"
+#include "support/index_test_support.h"
 
 namespace torvane::storage {
 namespace {
@@ -33,40 +32,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 // --- Test scaffolding ---------------------------------------------------------------
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char pattern[] = "/tmp/dbftest-XXXXXX";
-    path = mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-Bytes read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-// Collects every failure raised and answers "let it fail".
-struct Failures {
-  std::vector<std::string> messages;
-  platform::FailureHandler previous;
-  Failures() {
-    previous = platform::set_failure_handler([this](const platform::Failure& f) {
-      messages.push_back(f.message);
-      return platform::FailureChoice::fail;
-    });
-  }
-  ~Failures() { platform::set_failure_handler(previous); }
-};
+using index_testing::read_bytes;
+using index_testing::RecordFailures;
+using index_testing::TempDir;
+using index_testing::write_bytes;
 
 // An order kept in memory, built from the table file like a real bulk build.
 class FakeOrder : public OrderIndex {
@@ -125,7 +94,7 @@ std::unique_ptr<OrderIndex> fake_build(std::string_view path, const KeySource& s
     keys.emplace_back(std::string(record.begin() + source.key_offset,
                                   record.begin() + source.key_offset + source.key_length), r);
   }
-  write_file(std::string(path), Bytes{'x'});
+  write_bytes(std::string(path), Bytes{'x'});
   auto order = std::make_unique<FakeOrder>(source, std::move(keys));
   last_order = order.get();
   return order;
@@ -166,7 +135,7 @@ class DbfTableTest : public ::testing::Test {
     return seen;
   }
   TempDir dir;
-  Failures failures;
+  RecordFailures failures;
 };
 
 // --- Files written ------------------------------------------------------------------
@@ -178,11 +147,11 @@ TEST_F(DbfTableTest, CreatedTablesHaveTheDocumentedSizes) {
   ASSERT_TRUE(DbfTable::create(dir.file("b.dbf"), kPool, Variant::cdx));
   ASSERT_TRUE(DbfTable::create(dir.file("cover.dbf"), cover, Variant::cdx));
   ASSERT_TRUE(DbfTable::create(dir.file("notfound.dbf"), kNotFound, Variant::cdx));
-  EXPECT_EQ(read_file(dir.file("a.dbf")).size(), 131u);
-  EXPECT_EQ(read_file(dir.file("b.dbf")).size(), 131u);
-  EXPECT_EQ(read_file(dir.file("cover.dbf")).size(), 99u);
-  EXPECT_EQ(read_file(dir.file("notfound.dbf")).size(), 67u);
-  EXPECT_EQ(read_file(dir.file("cover.fpt")).size(), 1024u);
+  EXPECT_EQ(read_bytes(dir.file("a.dbf")).size(), 131u);
+  EXPECT_EQ(read_bytes(dir.file("b.dbf")).size(), 131u);
+  EXPECT_EQ(read_bytes(dir.file("cover.dbf")).size(), 99u);
+  EXPECT_EQ(read_bytes(dir.file("notfound.dbf")).size(), 67u);
+  EXPECT_EQ(read_bytes(dir.file("cover.fpt")).size(), 1024u);
   EXPECT_FALSE(std::ifstream(dir.file("notfound.fpt")).good());
 }
 
@@ -199,7 +168,7 @@ TEST_F(DbfTableTest, ExclusiveAppendsEndWithMarkerSharedOnesDoNot) {
       ASSERT_TRUE(t->assign_number("POOL", 12 + i));
     }
     ASSERT_TRUE(t->close());
-    const Bytes file = read_file(path);
+    const Bytes file = read_bytes(path);
     EXPECT_EQ(file[4], 3);
     EXPECT_EQ(file.size(), 130u + 3 * 20 + (shared ? 0 : 1));
     if (!shared) {
@@ -211,10 +180,10 @@ TEST_F(DbfTableTest, ExclusiveAppendsEndWithMarkerSharedOnesDoNot) {
 
 TEST_F(DbfTableTest, RecordCountComesFromTheFileSize) {
   const std::string path = pool_table({"9780000000001", "9780000000002"});
-  Bytes file = read_file(path);
+  Bytes file = read_bytes(path);
   file[4] = 99;                         // a wrong header count is not believed
   file.resize(file.size() - 1 + 7);     // no marker, a partial third record
-  write_file(path, file);
+  write_bytes(path, file);
   auto t = DbfTable::open(path);
   ASSERT_TRUE(t);
   EXPECT_EQ(t->record_count(), 2u);
@@ -329,7 +298,7 @@ TEST_F(DbfTableTest, FailuresCarryTheirMessages) {
 
 TEST_F(DbfTableTest, DamagedFilesAreRefusedWithoutReadingOutside) {
   const std::string good_path = pool_table({"9780000000001", "9780000000002"});
-  const Bytes good = read_file(good_path);
+  const Bytes good = read_bytes(good_path);
   struct Damage {
     const char* what;
     Bytes bytes;
@@ -351,7 +320,7 @@ TEST_F(DbfTableTest, DamagedFilesAreRefusedWithoutReadingOutside) {
   damages.push_back({"empty file", Bytes{}});
   for (const Damage& d : damages) {
     SCOPED_TRACE(d.what);
-    write_file(dir.file("bad.dbf"), d.bytes);
+    write_bytes(dir.file("bad.dbf"), d.bytes);
     failures.messages.clear();
     EXPECT_FALSE(DbfTable::open(dir.file("bad.dbf")));
     ASSERT_EQ(failures.messages.size(), 1u);
@@ -401,7 +370,7 @@ TEST_F(DbfTableTest, StructuralIndexSetsByte28AndIsOpenedWithTheTable) {
     EXPECT_FALSE(t->structural_index());
     ASSERT_TRUE(t->create_index(dir.file("pool.cdx")));
     EXPECT_TRUE(t->structural_index());
-    EXPECT_EQ(read_file(path)[28], 0x01);  // written at once
+    EXPECT_EQ(read_bytes(path)[28], 0x01);  // written at once
     EXPECT_EQ(walk(*t), (std::vector<std::string>{"978", "978", "978"}));
   }
   auto t = DbfTable::open(path);
@@ -416,7 +385,7 @@ TEST_F(DbfTableTest, StructuralIndexSetsByte28AndIsOpenedWithTheTable) {
   ASSERT_TRUE(n->create_index(dir.file("other.ntx")));
   EXPECT_FALSE(n->structural_index());
   n->close();
-  EXPECT_EQ(read_file(ntx)[28], 0x00);
+  EXPECT_EQ(read_bytes(ntx)[28], 0x00);
 }
 
 TEST_F(DbfTableTest, IndexKeptCurrentOnAppendAndChange) {
@@ -529,7 +498,7 @@ TEST_P(RealIndexTest, AppendSeekWalkAndCountsAcrossReopen) {
     ASSERT_TRUE(t->add_index(dir.file("pool." + ext)));
   }
   ASSERT_EQ(t->order(), 1);
-  EXPECT_EQ(read_file(path)[28], variant == Variant::cdx ? 0x01 : 0x00);
+  EXPECT_EQ(read_bytes(path)[28], variant == Variant::cdx ? 0x01 : 0x00);
   EXPECT_EQ(t->key_count(), 600u);
   // Delete every tenth record in key order, then walk: ascending keys, numbered 1..n.
   int position = 0;
@@ -597,7 +566,7 @@ TEST_F(DbfTableTest, SecondExclusiveOpenIsASharingConflict) {
 
 TEST_F(DbfTableTest, CreatingATableOpenElsewhereLeavesItIntact) {
   const std::string path = pool_table({"1", "2"});
-  const Bytes before = read_file(path);
+  const Bytes before = read_bytes(path);
   auto t = DbfTable::open(path, OpenOptions().with_shared(true));
   const int child = in_child([&] {
     bool create_error = false;
@@ -608,7 +577,7 @@ TEST_F(DbfTableTest, CreatingATableOpenElsewhereLeavesItIntact) {
     return DbfTable::create(path, kPool, Variant::cdx) ? 1 : create_error ? 0 : 2;
   });
   EXPECT_EQ(child, 0);
-  EXPECT_EQ(read_file(path), before);
+  EXPECT_EQ(read_bytes(path), before);
 }
 
 struct SchemeCase {
@@ -714,7 +683,7 @@ TEST_F(DbfTableTest, ConcurrentSharedAppendsLoseNothing) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  const Bytes file = read_file(dir.file("shared.dbf"));
+  const Bytes file = read_bytes(dir.file("shared.dbf"));
   const std::uint32_t header_count = file[4] | file[5] << 8 | file[6] << 16;
   EXPECT_EQ(header_count, kProcesses * kEach);
   EXPECT_EQ(file.size(), 130u + 20u * kProcesses * kEach);

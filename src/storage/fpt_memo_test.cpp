@@ -1,18 +1,14 @@
 #include "storage/fpt_memo.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/failure.h"
 #include "storage/dbf_table.h"
-#include "support/posix_shims.h"
+#include "support/index_test_support.h"
 
 namespace torvane::storage {
 namespace {
@@ -20,32 +16,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 struct MemoTest : ::testing::Test {
-  std::string dir;
-  std::vector<std::string> failures;
-  platform::FailureHandler previous;
+  index_testing::TempDir dir;
+  index_testing::RecordFailures failures;
 
-  void SetUp() override {
-    char pattern[] = "/tmp/fpttest-XXXXXX";
-    dir = mkdtemp(pattern);
-    previous = platform::set_failure_handler([this](const platform::Failure& f) {
-      failures.push_back(f.message);
-      return platform::FailureChoice::fail;
-    });
-    set_table_settings({});
-  }
-  void TearDown() override {
-    platform::set_failure_handler(previous);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  std::string file(const std::string& name) const { return dir + "/" + name; }
-  Bytes bytes(const std::string& name) const {
-    std::ifstream in(file(name), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  void put(const std::string& name, const Bytes& b) const {
-    std::ofstream(file(name), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
-  }
+  void SetUp() override { set_table_settings({}); }
+  std::string file(const std::string& name) const { return dir.file(name); }
+  Bytes bytes(const std::string& name) const { return index_testing::read_bytes(file(name)); }
+  void put(const std::string& name, const Bytes& b) const { index_testing::write_bytes(file(name), b); }
   std::unique_ptr<FptMemo> fresh(const std::string& name = "m.fpt") {
     EXPECT_TRUE(FptMemo::create(file(name), Variant::cdx));
     return FptMemo::open(file(name), Variant::cdx, false, false);
@@ -122,11 +99,11 @@ TEST_F(MemoTest, BlankReferenceNeverTouchesTheMemoFile) {
   ASSERT_TRUE(truncate(file("c.fpt").c_str(), 0) == 0);  // the memo file is gone underneath
   t->go_to(2);
   EXPECT_EQ(t->memo("COVER"), "");
-  EXPECT_TRUE(failures.empty());
+  EXPECT_TRUE(failures.messages.empty());
   t->go_to(1);
   EXPECT_EQ(t->memo("COVER"), std::nullopt);  // a real reference now fails clearly
-  ASSERT_EQ(failures.size(), 1u);
-  EXPECT_EQ(failures[0], "Error DBFCDX/1010  Read error: " + file("c.fpt"));
+  ASSERT_EQ(failures.messages.size(), 1u);
+  EXPECT_EQ(failures.messages[0], "Error DBFCDX/1010  Read error: " + file("c.fpt"));
 }
 
 TEST_F(MemoTest, ReleasedBlocksAreReusedAcrossOpens) {
@@ -175,7 +152,7 @@ TEST_F(MemoTest, BlockSizeRules) {
   EXPECT_FALSE(FptMemo::open(file("zero.fpt"), Variant::cdx, false, true));
   put("short.fpt", Bytes(300, 0));
   EXPECT_FALSE(FptMemo::open(file("short.fpt"), Variant::cdx, false, true));
-  EXPECT_EQ(failures, (std::vector<std::string>{"Error DBFCDX/1012  Corruption detected: " + file("zero.fpt"),
+  EXPECT_EQ(failures.messages, (std::vector<std::string>{"Error DBFCDX/1012  Corruption detected: " + file("zero.fpt"),
                                                 "Error DBFCDX/1012  Corruption detected: " + file("short.fpt")}));
   // The extended form's alternative block size replaces the one at offset 6.
   std::string flex("FlexFile3\x03", 10);
@@ -221,7 +198,7 @@ TEST_F(MemoTest, ShortAndLongValuesComeBackWhole) {
   auto memo = FptMemo::open(file("m.fpt"), Variant::cdx, false, true);
   EXPECT_EQ(memo->read(blocks[4]), value(4000));
   EXPECT_EQ(memo->read(blocks.back()), std::nullopt);
-  EXPECT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures.messages.size(), 1u);
 }
 
 // Values wait in memory while records are appended; when the table's records reach
@@ -260,7 +237,7 @@ TEST_F(MemoTest, RecordsNeverReachTheFileBeforeTheirValues) {
 TEST_F(MemoTest, DamagedReferencesGiveClearResults) {
   auto memo = fresh();
   memo->write(0, std::string(100, 'a'));  // 16..17
-  failures.clear();
+  failures.messages.clear();
   EXPECT_EQ(memo->read(1000), std::nullopt);  // beyond the file
   EXPECT_EQ(memo->read(0xFFFFFFFFu), std::nullopt);
   memo->close();
@@ -269,8 +246,8 @@ TEST_F(MemoTest, DamagedReferencesGiveClearResults) {
   put("m.fpt", b);
   memo = FptMemo::open(file("m.fpt"), Variant::cdx, false, false);
   EXPECT_EQ(memo->read(16), std::nullopt);
-  EXPECT_EQ(failures.size(), 3u);
-  for (const std::string& f : failures) EXPECT_TRUE(f.starts_with("Error DBFCDX/1010  Read error: ")) << f;
+  EXPECT_EQ(failures.messages.size(), 3u);
+  for (const std::string& f : failures.messages) EXPECT_TRUE(f.starts_with("Error DBFCDX/1010  Read error: ")) << f;
 
   // Replacing through a reference into the header or past the end frees nothing:
   // the header and the stored value stay intact.
@@ -321,7 +298,7 @@ TEST_F(MemoTest, HeaderWrittenAtCloseGivesTheSameBytes) {
   const auto blocks = fill("behind.fpt", false);
   fill("each.fpt", true);
   EXPECT_EQ(bytes("behind.fpt"), bytes("each.fpt"));
-  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ(std::vector<std::string>{}, failures.messages);
 
   auto memo = FptMemo::open(file("behind.fpt"), Variant::cdx, false, true);
   ASSERT_TRUE(memo);
