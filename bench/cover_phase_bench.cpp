@@ -26,6 +26,7 @@
 #include "app/covers/cover_flags.h"
 #include "app/covers/cover_phase.h"
 #include "bench_support.h"
+#include "isbn/numbers.h"
 #include "storage/cdx_index.h"
 #include "storage/dbf_table.h"
 #include "storage/ntx_index.h"
@@ -67,11 +68,10 @@ struct Medium {
 };
 Medium medium;
 
+// The EAN-13 978 + nine digits + check digit.
 std::string ean(std::uint64_t nine) {
-  std::string digits = "978" + std::to_string(1'000'000'000 + nine).substr(1);
-  int sum = 0;
-  for (int i = 0; i < 12; ++i) sum += (digits[i] - '0') * (i % 2 == 0 ? 1 : 3);
-  return digits + static_cast<char>('0' + (10 - sum % 10) % 10);
+  const std::uint64_t twelve = 978'000'000'000 + nine;
+  return std::to_string(twelve) + static_cast<char>('0' + torvane::isbn::CHECKSUM(twelve));
 }
 
 void write_cover_table(const std::string& path, const std::vector<std::string>& keys) {

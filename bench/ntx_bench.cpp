@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "isbn/numbers.h"
 #include "platform/file.h"
 #include "storage/byte_order.h"
 #include "storage/ntx_index.h"
@@ -35,10 +36,7 @@ using Clock = std::chrono::steady_clock;
 std::string random_isbn(std::mt19937_64& random) {
   std::string isbn = random() % 10 == 0 ? "979" : "978";
   for (int i = 0; i < 9; ++i) isbn += static_cast<char>('0' + random() % 10);
-  int sum = 0;
-  for (int i = 0; i < 12; ++i) sum += (isbn[i] - '0') * (i % 2 == 0 ? 1 : 3);
-  isbn += static_cast<char>('0' + (10 - sum % 10) % 10);
-  return isbn;
+  return isbn + static_cast<char>('0' + torvane::isbn::CHECKSUM(std::stoull(isbn)));
 }
 
 // A pool table (ISBN C13, POOL N4, COVER N2) and the same keys as text lines.
