@@ -10,7 +10,6 @@
 // a seek it is the order's key position minus the hidden keys before the current one.
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/path.h"
 #include "storage/dbf_format.h"
@@ -26,12 +25,6 @@ TableSettings& settings() {
 
 bool same_file(std::string_view a, std::string_view b) {
   return platform::translate_path(a) == platform::translate_path(b);
-}
-
-bool same_alias(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
 }
 
 }  // namespace
@@ -345,14 +338,14 @@ DbfTable* Workspace::open(std::string_view path, const OpenOptions& options) {
 
 DbfTable* Workspace::find(std::string_view alias) const {
   for (const auto& t : areas_)
-    if (t && same_alias(t->alias(), alias)) return t.get();
+    if (t && same_name(t->alias(), alias)) return t.get();
   return nullptr;
 }
 
 DbfTable* Workspace::select(std::string_view alias) {
   current_ = 0;
   for (std::size_t i = 0; i < areas_.size(); ++i)
-    if (areas_[i] && same_alias(areas_[i]->alias(), alias)) current_ = static_cast<int>(i) + 1;
+    if (areas_[i] && same_name(areas_[i]->alias(), alias)) current_ = static_cast<int>(i) + 1;
   return current();
 }
 
@@ -368,7 +361,7 @@ DbfTable* Workspace::current() const {
 
 bool Workspace::close(std::string_view alias) {
   for (auto& t : areas_) {
-    if (!t || !same_alias(t->alias(), alias)) continue;
+    if (!t || !same_name(t->alias(), alias)) continue;
     const bool ok = t->close();
     t.reset();
     return ok;

@@ -36,6 +36,12 @@ std::string with_extension(std::string_view path, std::string_view extension) {
   return std::string(path.substr(0, point)) + "." + std::string(extension);
 }
 
+bool same_name(std::string_view a, std::string_view b) {
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
+}
+
 std::string default_alias(std::string_view path) {
   std::string_view name = path.substr(file_name_start(path));
   name = name.substr(0, name.find('.'));
@@ -245,12 +251,8 @@ const Field* DbfTable::State::find_field(std::string_view name) const {
       }
     }
   }
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-  for (const Field& f : fields) {
-    if (f.name.size() == name.size() &&
-        std::equal(f.name.begin(), f.name.end(), name.begin(), [&](char a, char b) { return upper(a) == upper(b); }))
-      return &f;
-  }
+  for (const Field& f : fields)
+    if (same_name(f.name, name)) return &f;
   return nullptr;
 }
 

@@ -152,5 +152,7 @@ void set_network_error();
 std::string with_extension(std::string_view path, std::string_view extension);
 // "D:\DVD\POOL.DBF" -> "POOL"
 std::string default_alias(std::string_view path);
+// Field names and aliases are equal ignoring the letter case of A to Z.
+bool same_name(std::string_view a, std::string_view b);
 
 }  // namespace torvane::storage
