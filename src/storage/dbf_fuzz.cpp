@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "storage/dbf_format.h"
 #include "storage/dbf_table.h"
 
 namespace {
@@ -37,7 +38,7 @@ void walk(DbfTable& table) {
     for (const Field& f : table.fields()) {
       (void)table.text(f.name);
       (void)table.number(f.name);
-      if (f.type == 'M' || f.type == 'G' || f.type == 'P') (void)table.memo(f.name);
+      if (dbf::memo_reference_type(f.type)) (void)table.memo(f.name);
     }
   }
   (void)table.record_count();
