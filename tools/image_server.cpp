@@ -16,6 +16,8 @@
 //   close-early  announces the whole length, sends half the body and hangs up
 //   hang         reads the request and never answers
 //   error        503 for every request
+//   portal       200 and an HTML log-in page for every request, as a captive portal
+//   drip         answers as in normal mode, one byte every --delay MS
 // The server ends on its own after --idle SECONDS (default 60) without a request, and,
 // with --watch-stdin, as soon as its standard input ends: a parent that starts it with
 // a pipe on its standard input takes it along when it dies.
@@ -166,6 +168,13 @@ void answer(Socket& client, const Options& o) {
     wait_for_hangup(client, o.idle_seconds);
     return;
   }
+  if (o.mode == "portal") {
+    std::string body = "<html><body><form>Please sign in</form></body></html>";
+    client.send_all(head(200, "OK", "Content-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+                                        "\r\n") + body,
+                    5000);
+    return;
+  }
   if (o.mode == "error") {
     std::string body = "<html><body>Service unavailable</body></html>";
     client.send_all(head(503, "Service Unavailable", "Content-Length: " + std::to_string(body.size()) + "\r\n") + body,
@@ -193,6 +202,12 @@ void answer(Socket& client, const Options& o) {
     for (std::size_t at = 0; at < image->size(); at += 100) {
       std::this_thread::sleep_for(std::chrono::milliseconds(o.delay_ms));
       if (client.send_all(std::string_view(*image).substr(at, 100), 5000) != NetStatus::ok) return;
+    }
+  } else if (o.mode == "drip") {
+    const std::string answer = head(200, "OK", content + length) + *image;
+    for (std::size_t at = 0; at < answer.size() && !g_stdin_ended; ++at) {
+      if (client.send_all(std::string_view(answer).substr(at, 1), 5000) != NetStatus::ok) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(o.delay_ms));
     }
   } else {
     client.send_all(head(200, "OK", content + length) + *image, 5000);

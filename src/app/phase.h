@@ -1,6 +1,6 @@
 #pragma once
 // What the run driver hands each phase: the configuration of the run, the
-// permitted-field table of the MAB field filter, and the flags that pass between
+// permitted-field table of the MAB field filter, and the flag that passes between
 // phases. A phase reports through XOUT and returns nothing the driver tests.
 
 #include "app/pools/permitted_fields.h"
@@ -11,9 +11,6 @@ namespace torvane::app {
 struct PhaseContext {
   const RunConfig& config;
   const PermittedFields& permitted_fields;  // built once before any output
-  // Raised when a pool's ISBN position table or index was rebuilt in this run: the
-  // pool table must then be rebuilt.
-  bool changed = false;
   // Set by the pool table presence check; a missing pool table switches the cover
   // phase off.
   bool pool_table_present = false;

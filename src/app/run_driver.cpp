@@ -15,6 +15,7 @@
 #include "platform/failure.h"
 #include "platform/fs.h"
 #include "platform/keyboard.h"
+#include "platform/medium_guard.h"
 #include "storage/cdx_index.h"
 #include "storage/ntx_index.h"
 
@@ -161,6 +162,12 @@ int run(const std::string& config_file) {
   if (config.check && config.dxp_data && !pool_ini_present(config)) {
     return fatal("Error: POOL.INI der LUMO-/DXP-Daten-DVD ist nicht in " + config.medium_root +
                  " vorhanden.");
+  }
+  // One run per medium, held to the end of the run (or of the process), before the
+  // first change on the medium. Granted, it prints nothing.
+  const platform::MediumGuard guard = platform::MediumGuard::take(config.medium_root);
+  if (guard.state() == platform::MediumGuard::State::busy) {
+    return fatal("Error: Auf dem Datentr\xE4ger " + config.medium_root + " arbeitet bereits ein anderer Lauf.");
   }
   config.medium_version = first_line_of_file(config.medium_root + "VERSION.TXT");
   config.install_dir = first_line_of_file(config.medium_root + "VERINST.TXT");

@@ -8,6 +8,7 @@
 #include "fileutil/library.h"
 #include "platform/fs.h"
 #include "platform/path.h"
+#include "platform/process.h"
 
 namespace torvane::fileutil {
 namespace {
@@ -97,10 +98,27 @@ bool append_to(platform::File& to, std::int64_t& to_offset, std::string_view byt
 
 }  // namespace
 
-std::string edit_file_name(std::string_view path) {
+std::string edit_file_name(std::string_view path, unsigned long process) {
   const std::size_t separator = path.find_last_of("\\/");
   const std::size_t name_start = separator == std::string_view::npos ? 0 : separator + 1;
-  return std::string(trim(path.substr(0, path.find('.', name_start)))) + ".#$#";
+  return std::string(trim(path.substr(0, path.find('.', name_start)))) + "." + std::to_string(process) + ".#$#";
+}
+
+std::optional<unsigned long> edit_file_owner(std::string_view name, std::string_view stem) {
+  constexpr std::string_view kEnding = ".#$#";
+  if (name.size() < stem.size() + kEnding.size() || !name.ends_with(kEnding)) return std::nullopt;
+  for (std::size_t i = 0; i < stem.size(); ++i) {
+    if (fold(name[i], 2) != fold(stem[i], 2)) return std::nullopt;
+  }
+  std::string_view middle = name.substr(stem.size(), name.size() - stem.size() - kEnding.size());
+  if (middle.empty()) return 0UL;
+  if (middle.front() != '.' || middle.size() < 2 || middle.size() > 11) return std::nullopt;
+  unsigned long process = 0;
+  for (const char c : middle.substr(1)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    process = process * 10 + static_cast<unsigned long>(c - '0');
+  }
+  return process;
 }
 
 TFile::~TFile() { Close(); }
@@ -419,13 +437,29 @@ bool TFile::copy_range(platform::File& to, std::int64_t& to_offset, std::int64_t
   return true;
 }
 
+// Edit files of this file left by processes that no longer run (a killed run) would be
+// mastered with the medium; they are never anyone's only copy of the file.
+void TFile::remove_dead_edit_files() {
+  const std::string own = edit_file_name(name_, 0);  // <folder><stem>.0.#$#
+  const std::size_t separator = own.find_last_of("\\/");
+  const std::string folder = separator == std::string::npos ? "" : own.substr(0, separator + 1);
+  const std::string stem = own.substr(folder.size(), own.size() - folder.size() - std::string_view(".0.#$#").size());
+  for (const std::string& entry : platform::list_files(folder, "*.#$#", true)) {
+    const std::optional<unsigned long> owner = edit_file_owner(entry, stem);
+    if (owner && *owner != platform::process_id() && !platform::process_running(*owner)) {
+      platform::delete_file(folder + entry);
+    }
+  }
+}
+
 bool TFile::rewrite(std::int64_t p, std::int64_t remove, std::string_view insert,
                     std::int64_t blanks) {
   if (handle_ <= 0 || !writable_ || !readable_ || p < 0 || remove < 0 || blanks < 0) return false;
   before_change();
   if (!flush_writes()) return false;
-  const std::string temp = edit_file_name(name_);
+  const std::string temp = edit_file_name(name_, platform::process_id());
   if (platform::native_path(temp) == platform::native_path(name_)) return false;
+  remove_dead_edit_files();
   const std::int64_t size = file_.size();
   if (size < 0) return false;
 

@@ -29,12 +29,15 @@
 // write later fails is reported by `Flush` and `Close` returning false.
 //
 // Edits (DelBytes, InsBytes) copy the file to the temporary edit file (the name cut
-// before the first point of its file-name part, then ".#$#") and rename the complete
-// copy over the original; the file is then reopened exclusively (mode 18). If the copy
-// cannot be made or renamed, the file is left as it was, the object keeps a usable
-// handle and the edit returns false.
+// before the first point of its file-name part, then "." + the process number +
+// ".#$#") and rename the complete copy over the original; the file is then reopened
+// exclusively (mode 18). If the copy cannot be made or renamed, the file is left as it
+// was, the object keeps a usable handle and the edit returns false. The number keeps
+// two processes editing one file apart; an edit first deletes the edit files of the
+// same file that a process no longer running left behind (a killed run).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,10 +46,15 @@
 
 namespace torvane::fileutil {
 
-// The temporary edit file of a path: D:\DVD\BIN\A.CDM gives D:\DVD\BIN\A.#$#. The cut
-// is at the first point of the file-name part only, so a point in a folder name never
-// sends the copy into another folder.
-std::string edit_file_name(std::string_view path);
+// The temporary edit file of a path for a process: D:\DVD\BIN\A.CDM and process 42
+// give D:\DVD\BIN\A.42.#$#. The cut is at the first point of the file-name part only,
+// so a point in a folder name never sends the copy into another folder.
+std::string edit_file_name(std::string_view path, unsigned long process);
+// When `name` (a file-name part) is an edit file of a file whose name cut before its
+// first point is `stem` ("A.42.#$#", letter case aside), the process number in it; 0
+// for the form without a number ("A.#$#") that earlier versions wrote. Nothing for
+// any other name.
+std::optional<unsigned long> edit_file_owner(std::string_view name, std::string_view stem);
 
 class TFile {
  public:
@@ -147,6 +155,7 @@ class TFile {
   bool open_existing(int nMode);
   void reset_state();
   bool copy_range(platform::File& to, std::int64_t& to_offset, std::int64_t from, std::int64_t count);
+  void remove_dead_edit_files();
 
   platform::File file_;
   std::string name_;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/fs.h"
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace torvane::fileutil {
@@ -19,12 +20,22 @@ std::string numbered_bytes(std::size_t n) {
   return bytes;
 }
 
-TEST(EditFileName, CutsAtTheFirstPointOfTheFileNameOnly) {
-  EXPECT_EQ(edit_file_name("D:\\DVD\\BIN\\A.CDM"), "D:\\DVD\\BIN\\A.#$#");
-  EXPECT_EQ(edit_file_name("D:\\DVD.1\\X.CDM"), "D:\\DVD.1\\X.#$#");
-  EXPECT_EQ(edit_file_name("/tmp/tmp.x1/dvd/a.b.mab"), "/tmp/tmp.x1/dvd/a.#$#");
-  EXPECT_EQ(edit_file_name("D:\\DVD\\README"), "D:\\DVD\\README.#$#");
-  EXPECT_EQ(edit_file_name(" D:\\DVD\\A .CDM"), "D:\\DVD\\A.#$#");
+TEST(EditFileName, CutsAtTheFirstPointOfTheFileNameOnlyAndNamesTheProcess) {
+  EXPECT_EQ(edit_file_name("D:\\DVD\\BIN\\A.CDM", 42), "D:\\DVD\\BIN\\A.42.#$#");
+  EXPECT_EQ(edit_file_name("D:\\DVD.1\\X.CDM", 7), "D:\\DVD.1\\X.7.#$#");
+  EXPECT_EQ(edit_file_name("/tmp/tmp.x1/dvd/a.b.mab", 1), "/tmp/tmp.x1/dvd/a.1.#$#");
+  EXPECT_EQ(edit_file_name("D:\\DVD\\README", 9), "D:\\DVD\\README.9.#$#");
+  EXPECT_EQ(edit_file_name(" D:\\DVD\\A .CDM", 3), "D:\\DVD\\A.3.#$#");
+}
+
+TEST(EditFileName, OwnerIsReadFromEditFilesOfTheSameStemOnly) {
+  EXPECT_EQ(edit_file_owner("a.42.#$#", "A"), 42UL);
+  EXPECT_EQ(edit_file_owner("A.#$#", "a"), 0UL);
+  EXPECT_EQ(edit_file_owner("ab.42.#$#", "A"), std::nullopt);   // another file's stem
+  EXPECT_EQ(edit_file_owner("a.x2.#$#", "A"), std::nullopt);    // not a process number
+  EXPECT_EQ(edit_file_owner("a.42.#$#.bak", "A"), std::nullopt);
+  EXPECT_EQ(edit_file_owner("a..#$#", "A"), std::nullopt);
+  EXPECT_EQ(edit_file_owner("a.cdm", "A"), std::nullopt);
 }
 
 TEST(TFile, NewOpensExistingFilesAndCreatesMissingOnes) {
@@ -230,7 +241,7 @@ TEST(TFile, InsBytesOpensAGapOfBlanks) {
 TEST(TFile, FailedEditLeavesFileAndHandleUsable) {
   TempDir dir;
   dir.write("dvd/bin/a.cdm", "0123456789");
-  dir.make_dir("dvd/bin/a.#$#");  // the temporary edit file cannot be created
+  dir.make_dir("dvd/bin/a." + std::to_string(platform::process_id()) + ".#$#");  // cannot be created
   TFile file(dir.path("dvd/bin/a.cdm"));
   const int handle = file.hFile();
   file.GoTo(4);
@@ -252,7 +263,27 @@ TEST(TFile, EditKeepsAFolderWithAPointInItsName) {
   ASSERT_TRUE(file.DelBytes(1));
   file.Close();
   EXPECT_EQ(dir.read("dvd.1/x.cdm"), "ac");
-  EXPECT_FALSE(dir.exists("dvd.#$#"));
+  EXPECT_EQ(platform::list_files(dir.path(), "*", true), std::vector<std::string>{});
+  EXPECT_EQ(platform::list_files(dir.path("dvd.1"), "*", true), std::vector<std::string>{"x.cdm"});
+}
+
+// A killed run leaves its edit file behind; the next edit of that file deletes it, but
+// not the edit file of a process that still runs nor the files of another stem.
+TEST(TFile, EditRemovesEditFilesOfProcessesThatNoLongerRun) {
+  TempDir dir;
+  dir.write("bin/a.cdm", "0123");
+  dir.write("bin/A.#$#", "an earlier version's leftover");
+  dir.write("bin/a.4000000000.#$#", "dead");
+  dir.write("bin/b.4000000000.#$#", "another file's");
+  dir.write("bin/a.1.#$#", "kept while process 1 runs");
+  TFile file(dir.path("bin/a.cdm"));
+  file.GoTo(1);
+  ASSERT_TRUE(file.DelBytes(1));
+  file.Close();
+  EXPECT_EQ(dir.read("bin/a.cdm"), "023");
+  std::vector<std::string> expected = {"a.cdm", "b.4000000000.#$#"};
+  if (platform::process_running(1)) expected.insert(expected.begin(), "a.1.#$#");
+  EXPECT_EQ(platform::list_files(dir.path("bin"), "*", true), expected);
 }
 
 // Random reads, writes, appends and searches against a string holding the same bytes:

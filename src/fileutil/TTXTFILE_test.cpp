@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace torvane::fileutil {
@@ -212,7 +213,7 @@ TEST(TTxtFile, ReadOnlyFileIsLeftAlone) {
 TEST(TTxtFile, FailedRewriteChangesNothing) {
   TempDir dir;
   dir.write("t.cdm", "A\r\nB\r\n");
-  dir.make_dir("t.#$#");
+  dir.make_dir("t." + std::to_string(platform::process_id()) + ".#$#");  // the edit file cannot be made
   TTxtFile file(dir.path("t.cdm"));
   file.Skip(1);
   EXPECT_FALSE(file.RepLine("X"));

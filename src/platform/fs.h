@@ -1,8 +1,11 @@
 #pragma once
 // File-system services on program paths (see path.h): existence, deletion, renaming,
 // copying, listings, directories, sizes and last-write times. Every call normalises
-// its path; none throws. Last-write times are local time, to the second.
+// its path; none throws. Last-write times come in two forms: local time to the second
+// (LocalTime, for what is shown and for dates given by hand) and the file system's own
+// instant at full precision (FileTime), on which staleness is decided.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +33,11 @@ bool set_read_only(std::string_view path, bool read_only);
 std::optional<std::uint64_t> file_size(std::string_view path);
 std::optional<LocalTime> last_write_time(std::string_view path);
 bool set_last_write_time(std::string_view path, const LocalTime& time);
+// The last-write instant as the file system keeps it: nanoseconds on Linux, 100 ns
+// steps on Windows. Two files written within one second still compare in order.
+using FileTime = std::chrono::sys_time<std::chrono::nanoseconds>;
+std::optional<FileTime> last_write_instant(std::string_view path);
+bool set_last_write_instant(std::string_view path, FileTime time);
 std::optional<std::string> read_whole_file(std::string_view path);
 
 // What identifies a file's current content for a cache: it changes when the file is

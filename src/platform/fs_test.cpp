@@ -55,6 +55,18 @@ TEST_F(Fs, CopyKeepsContentAndLastWriteTime) {
   EXPECT_FALSE(dir.exists("b"));
 }
 
+TEST_F(Fs, LastWriteInstantKeepsFractionsOfASecond) {
+  using namespace std::chrono_literals;
+  dir.write("a", "");
+  const FileTime late = FileTime(1'300'000'000s) + 999'999'900ns;  // a multiple of 100 ns
+  ASSERT_TRUE(set_last_write_instant(dir.path("A"), late));
+  EXPECT_EQ(last_write_instant(dir.path("a")), late);
+  ASSERT_TRUE(set_last_write_instant(dir.path("a"), late - 1s));
+  EXPECT_LT(*last_write_instant(dir.path("a")), late);
+  EXPECT_FALSE(last_write_instant(dir.path("missing")).has_value());
+  EXPECT_FALSE(set_last_write_instant(dir.path("missing"), late));
+}
+
 TEST_F(Fs, FilesAndDirectoriesComeAndGo) {
   dir.write("F.TXT", "12345");
   EXPECT_TRUE(file_exists(dir.path() + "\\f.txt"));

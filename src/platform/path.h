@@ -10,6 +10,7 @@
 // So media copied from Windows with upper-case names and user folders with capitals
 // both work, and everything the program creates is lower case.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,13 @@ std::string translate_path(std::string_view program_path);
 
 // All three steps: the native path to hand to the operating system.
 std::string native_path(std::string_view program_path);
+
+// Where a program path leads: the absolute native path with every "." and ".." taken
+// out and every symbolic link on the way followed, so that two paths reaching the same
+// place give the same text. Components that do not exist yet are kept as written
+// (after the normalisation above). Nothing when links loop or the path cannot be
+// followed. On Windows, where links on a medium are rare, the path is made absolute
+// and "."/".." are resolved by text alone.
+std::optional<std::string> real_location(std::string_view program_path);
 
 }  // namespace torvane::platform

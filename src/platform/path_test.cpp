@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/temp_dir.h"
 
 namespace torvane::platform {
@@ -68,6 +70,25 @@ TEST_F(NativePath, MissingNamesComeOutLowerCase) {
 TEST_F(NativePath, RelativePathsResolveAgainstTheCurrentFolder) {
   EXPECT_EQ(native_path("."), ".");
   EXPECT_EQ(native_path("no-such-thing\\X.LOG"), "no-such-thing/x.log");
+}
+
+TEST_F(NativePath, RealLocationFollowsLinksEvenWhereNothingExistsYet) {
+  dir.make_dir("Medium/Pool");
+  dir.make_dir("elsewhere");
+  std::filesystem::create_symlink(dir.path("elsewhere"), dir.path("Medium/Away"));
+  std::filesystem::create_symlink("../Medium/Pool", dir.path("elsewhere/back"));
+  std::filesystem::create_symlink("../../elsewhere/gone.dbf", dir.path("Medium/Pool/Dangling.DBF"));
+  std::filesystem::create_symlink("loop2", dir.path("Medium/loop1"));
+  std::filesystem::create_symlink("loop1", dir.path("Medium/loop2"));
+  const std::string real = std::filesystem::canonical(dir.path()).string();
+
+  EXPECT_EQ(real_location(dir.path() + "\\MEDIUM\\POOL\\New.dbf"), real + "/Medium/Pool/new.dbf");
+  EXPECT_EQ(real_location(dir.path() + "\\MEDIUM\\POOL\\..\\..\\x"), real + "/x");
+  EXPECT_EQ(real_location(dir.path() + "\\Medium\\Away\\new\\x.dbf"), real + "/elsewhere/new/x.dbf");
+  EXPECT_EQ(real_location(dir.path() + "\\Medium\\Away\\back\\x.dbf"), real + "/Medium/Pool/x.dbf");
+  EXPECT_EQ(real_location(dir.path() + "\\Medium\\Pool\\dangling.dbf"), real + "/elsewhere/gone.dbf");
+  EXPECT_EQ(real_location(dir.path() + "\\Medium\\loop1\\x"), std::nullopt);
+  EXPECT_EQ(real_location(""), std::nullopt);
 }
 
 }  // namespace

@@ -9,6 +9,12 @@ namespace torvane::platform {
 // The full path of the running executable, as the operating system reports it.
 std::string executable_path();
 
+// The operating system's number of the running process.
+unsigned long process_id();
+// True while a process with that number runs (a number taken again by a new process
+// counts as running).
+bool process_running(unsigned long id);
+
 struct ProcessResult {
   bool started = false;   // false when the program could not be run at all
   int exit_status = -1;   // the exit status; 128 + n when killed by signal n

@@ -229,7 +229,8 @@ BuildOutcome build_index_file(std::string_view path, const KeySource& source, co
   }
   std::unique_ptr<SortedKeys> keys = sort_keys(source, options);
   WriteOutcome written;
-  if (keys) written = write_index(file, *keys, tag_name_for(path), source, options);
+  if (keys) written = write_index(file, *keys, tag_name_for(options.named_after.empty() ? path : options.named_after),
+                                        source, options);
   const bool flushed = written.ok && file.flush();
   if (keys && !flushed && !written.sort_failed) fail(kWriteError, path, file.os_error());
   file.close();

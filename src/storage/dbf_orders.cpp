@@ -67,7 +67,7 @@ IndexOptions index_options(const DbfTable::State& s) {
 
 }  // namespace
 
-bool DbfTable::create_index(std::string_view index_path, std::string_view key_field) {
+bool DbfTable::create_index(std::string_view index_path, std::string_view key_field, std::string_view named_after) {
   State& s = *s_;
   if (!s.open || !s.make_cold() || !s.flush_window()) return false;
   const auto key = field_index(key_field);
@@ -89,7 +89,9 @@ bool DbfTable::create_index(std::string_view index_path, std::string_view key_fi
     break;
   }
   const Field& field = s.layout.fields[*key];
-  auto index = driver->create(index_path, key_source(s, &field), index_options(s));
+  IndexOptions options = index_options(s);
+  options.named_after = std::string(named_after);
+  auto index = driver->create(index_path, key_source(s, &field), options);
   if (!index) return false;
   Order order;
   order.index = std::move(index);

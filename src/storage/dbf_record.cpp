@@ -225,6 +225,14 @@ std::optional<Layout> parse_layout(std::span<const std::uint8_t> area, std::uint
   return layout;
 }
 
+bool has_fpt_memo(const Layout& layout) {
+  const std::uint8_t v = layout.version;
+  if (v == kVersionFptMemo) return true;
+  if (v != kVersionVisual && v != kVersionVisualAuto) return false;
+  return std::any_of(layout.fields.begin(), layout.fields.end(),
+                     [](const Field& f) { return memo_reference_type(f.type); });
+}
+
 void refresh_header(std::span<std::uint8_t, 32> header, std::uint32_t record_count) {
   put_date(header);
   put_u32le(header.subspan(kRecordCount), record_count);

@@ -46,6 +46,10 @@ std::vector<std::uint8_t> build_new_table(std::span<const FieldSpec> fields);
 // unknown field type, a field of length 0, or a file shorter than its header.
 std::optional<Layout> parse_layout(std::span<const std::uint8_t> header_area, std::uint64_t file_size);
 
+// Whether a table of this layout keeps its memo values in an FPT file beside it: the
+// 0xF5 version, or the visual layout with memo fields.
+bool has_fpt_memo(const Layout& layout);
+
 // Header rewrite: today's date and the record count; everything else is kept as read.
 void refresh_header(std::span<std::uint8_t, 32> header, std::uint32_t record_count);
 

@@ -330,10 +330,7 @@ std::unique_ptr<DbfTable> DbfTable::open(std::string_view path, const OpenOption
 
 bool DbfTable::open_memo_and_index() {
   State& s = *s_;
-  const std::uint8_t v = s.layout.version;
-  const bool memo_fields = std::any_of(s.layout.fields.begin(), s.layout.fields.end(),
-                                       [](const Field& f) { return dbf::memo_reference_type(f.type); });
-  if (v == dbf::kVersionFptMemo || ((v == dbf::kVersionVisual || v == dbf::kVersionVisualAuto) && memo_fields)) {
+  if (dbf::has_fpt_memo(s.layout)) {
     s.memo = FptMemo::open(with_extension(s.path, "fpt"), s.variant, s.shared, s.read_only);
     if (!s.memo) return false;
   }
@@ -347,15 +344,18 @@ bool DbfTable::open_memo_and_index() {
 bool DbfTable::close() {
   if (!s_ || !s_->open) return true;
   State& s = *s_;
+  // The header's record count is written last: a run killed before it leaves a count
+  // behind the records, which the next run recognises and mends; one killed after it
+  // has every record, memo value and index page it counts on disk.
   bool ok = s.make_cold();
   ok = s.flush_window() && ok;
   s.locks.release_all();
-  if (s.header_dirty) ok = s.write_header() && ok;
+  if (s.memo) ok = s.memo->close() && ok;
+  s.memo.reset();
   for (Order& o : s.orders) ok = o.index->close() && ok;
   s.orders.clear();
   s.controlling = 0;
-  if (s.memo) ok = s.memo->close() && ok;
-  s.memo.reset();
+  if (s.header_dirty) ok = s.write_header() && ok;
   // A table only read through this handle has nothing of ours to bring to disk.
   if (s.written && !s.file.flush()) ok = s.fail(kWriteError, s.file.os_error());
   s.file.close();
@@ -367,9 +367,9 @@ bool DbfTable::flush() {
   State& s = *s_;
   if (!s.open) return false;
   bool ok = s.make_cold() && s.flush_window();
-  if (s.header_dirty) ok = s.write_header() && ok;
-  for (Order& o : s.orders) ok = o.index->flush() && ok;
   if (s.memo) ok = s.memo->flush() && ok;
+  for (Order& o : s.orders) ok = o.index->flush() && ok;
+  if (s.header_dirty) ok = s.write_header() && ok;
   if (!s.read_only && !s.file.flush()) ok = s.fail(kWriteError, s.file.os_error());
   return ok;
 }

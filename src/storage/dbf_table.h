@@ -147,9 +147,11 @@ class DbfTable {
   bool flush();                        // pending record, header, index and memo to disk
 
   // --- Orders (index files through the variant's driver, see order_index.h) ---
-  // Builds the index file from all records (one tag named after the file) and makes it
-  // the controlling order. A structural CDX index sets header byte 28 at once.
-  bool create_index(std::string_view index_path, std::string_view key_field = "ISBN");
+  // Builds the index file from all records (one tag named after the file, or after
+  // `named_after` for a table built under a temporary name) and makes it the
+  // controlling order. A structural CDX index sets header byte 28 at once.
+  bool create_index(std::string_view index_path, std::string_view key_field = "ISBN",
+                    std::string_view named_after = {});
   bool add_index(std::string_view index_path);  // a file already open is not opened again
   void clear_indexes();                // closes all but the structural index
   bool set_order(int order);           // 1-based; 0 = record-number order

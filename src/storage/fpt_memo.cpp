@@ -118,7 +118,9 @@ struct FptMemo::State {
     if (n < 0) return fail(kReadError, file.os_error());
     header_read = static_cast<std::size_t>(n);
     if (header_read < fpt::kMinimumHeader) return fail(kCorruption);
-    extended = header_read >= fpt::kHeaderSize &&
+    // The signature decides, not the length: a short file that holds it would turn
+    // extended (another block size) once a value grows it past 1,024 bytes.
+    extended = header_read >= fpt::kExtension + 10 &&
                std::memcmp(&header[fpt::kExtension], fpt::kExtensionText.data(), 10) == 0;
     block_size = get_u16be(std::span(header).subspan(fpt::kBlockSize));
     if (extended) {

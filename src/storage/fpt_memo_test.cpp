@@ -332,5 +332,32 @@ TEST_F(MemoTest, ValuesBeyondAStaleHeaderAreNotOverwritten) {
   EXPECT_EQ(be32(bytes("m.fpt"), 0), 22u);
 }
 
+// A header cut short after the extension's signature: the form and so the block size
+// stay the same when a value makes the file longer than the full header.
+TEST_F(MemoTest, ShortExtendedHeaderKeepsItsBlockSizeWhenTheFileGrows) {
+  Bytes header(995, 0);
+  header[6] = 0x10;  // block size 4,160 at offset 6
+  header[7] = 0x40;
+  const std::string signature("FlexFile3\x03\0", 11);
+  std::copy(signature.begin(), signature.end(), header.begin() + 512);
+  header[540] = 0x80;  // alternative block size 128
+  put("m.fpt", header);
+  std::uint32_t block = 0;
+  {
+    auto memo = FptMemo::open(file("m.fpt"), Variant::cdx, false, false);
+    ASSERT_TRUE(memo);
+    EXPECT_EQ(memo->block_size(), 128u);
+    const auto written = memo->write(0, "value");
+    ASSERT_TRUE(written);
+    block = *written;
+    EXPECT_GE(block * 128u, 1024u);
+    ASSERT_TRUE(memo->close());
+  }
+  auto memo = FptMemo::open(file("m.fpt"), Variant::cdx, false, true);
+  ASSERT_TRUE(memo);
+  EXPECT_EQ(memo->block_size(), 128u);
+  EXPECT_EQ(memo->read(block), "value");
+}
+
 }  // namespace
 }  // namespace torvane::storage

@@ -39,6 +39,9 @@ struct IndexOptions {
   bool shared = false;              // locks at the format's index lock offset
   bool read_only = false;
   std::size_t sort_memory_budget = std::size_t{256} << 20;
+  // The index path a new CDX tag is named after; empty: the file's own. An index built
+  // under a temporary name takes the tag of its final name.
+  std::string named_after;
 };
 
 class OrderIndex {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -168,6 +169,69 @@ TEST_F(CoverRun, ImportServerNotFoundAndFlags) {
       << again;
   EXPECT_NE(again.find("Internetzugriffe ingesamt..........:          0\r\n"), std::string::npos) << again;
   EXPECT_EQ(server.paths().size(), 9u);
+}
+
+// A captive portal answers every request with its log-in page: the run stops asking
+// after the first title, says why and how many titles were not asked, and records none
+// of them as not found, so the next run asks again.
+TEST_F(CoverRun, APortalPageIsNoAnswer) {
+  const std::string page = "<html><body><form>Bitte anmelden</form>" + std::string(2000, ' ') + "</body></html>";
+  HttpTestServer server([&](const std::string&) { return ScriptedReply{HttpTestServer::response(200, page)}; });
+  write_pool({title(1), title(2), title(3)});
+  dir.write("dvd/POOL.INI", "[Pool]\r\n");
+  const std::string download = "Internet=1\r\nServer=127.0.0.1:" + std::to_string(server.port()) + "\r\n";
+
+  EXPECT_EQ(phases_of(run(download)),
+            "Datentr\xE4ger-Coverdatei.............: " + root() + "COVER\\COVER.DBF\r\n"
+            "Cover aus Internet herunterladen...: Ja\r\n"
+            "\r\n"
+            "Suche nach Covers... \r\n"
+            "Warnung: Der Cover-Server liefert Seiten statt Bildern (Anmeldeseite oder Proxy?), in diesem Lauf "
+            "werden keine Cover mehr heruntergeladen.\r\n"
+            "Warnung: 3 Titel konnten nicht im Internet gesucht werden.\r\n"
+            "\r\n"
+            "Gefundene ISBN-Cover...............:          0\r\n"
+            "Nicht-gefundene Cover..............:          3\r\n"
+            "Bearbeitete ISBN...................:          3\r\n"
+            "\r\n"
+            "Im Internet gefunden...............:          0\r\n"
+            "Im Internet nicht gefunden.........:          0\r\n"
+            "Internetzugriffe ingesamt..........:          0\r\n"
+            "\r\n"
+            "Eintr\xE4ge in pool.dbf...............:          3\r\n"
+            "Vorhandene Cover...................:          0 (0%)\r\n"
+            "Bearbeitete Eintr\xE4ge...............:          0 (0%)\r\n"
+            "Letzter ISBN-Eintrag...............: " + title(3) + "\r\n"
+            "\r\n"
+            "\r\n"
+            "Eintr\xE4ge in pool.dbf...............:          3\r\n"
+            " davon verschieden.................:          0 (0%)\r\n"
+            "    davon gefunden.................:          0 (0%)\r\n");
+  EXPECT_EQ(server.paths().size(), 4u);
+
+  // Nothing was recorded: the next run asks again.
+  run(download);
+  EXPECT_EQ(server.paths().size(), 8u);
+}
+
+// A server that accepts and never answers, with the default `Timeout`, costs one
+// title's four exchanges of 15 s, a minute; with a `Timeout` of 250 ms, 3 s.
+TEST_F(CoverRun, AServerThatNeverAnswersCostsFourExchanges) {
+  HttpTestServer server([](const std::string&) { return ScriptedReply{"", {}, {}, true}; });
+  write_pool({title(1), title(2), title(3), title(4), title(5), title(6)});
+  dir.write("dvd/POOL.INI", "[Pool]\r\n");
+  const auto start = std::chrono::steady_clock::now();
+  const std::string phases = phases_of(
+      run("Internet=1\r\nServer=127.0.0.1:" + std::to_string(server.port()) + "\r\nTimeout=250\r\n"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(server.paths().size(), 4u);
+  EXPECT_NE(phases.find("Suche nach Covers... \r\n"
+                        "Warnung: Der Cover-Server antwortet nicht, in diesem Lauf werden keine Cover mehr "
+                        "heruntergeladen.\r\n"
+                        "Warnung: 6 Titel konnten nicht im Internet gesucht werden.\r\n\r\n"),
+            std::string::npos)
+      << phases;
+  EXPECT_NE(phases.find("Im Internet nicht gefunden.........:          0\r\n"), std::string::npos) << phases;
 }
 
 TEST_F(CoverRun, EscFromStandardInputEndsThePass) {

@@ -150,14 +150,12 @@ TEST_F(PoolRun, StaleFilesAreRebuiltInEachDirection) {
   for (const char* file : {"POOL1\\POOL1.dbf", "POOL1\\POOL1.cdx", "POOL2\\ISBN.DBF", "POOL2\\ISBN.cdx", "pool.dbf", "pool.cdx"})
     age(file, 20);
 
-  // Only an index older than its table: that index, and then the pool table.
+  // Only an index older than its table: that index alone, since no table the pool
+  // table is made of has changed.
   age("POOL2\\ISBN.cdx", 15);
   const std::string cdx2 = root() + "POOL2\\ISBN.cdx", pool = root() + "pool.dbf", pool_cdx = root() + "pool.cdx";
   EXPECT_EQ(run(), (Lines{off1, off2, "Datei " + cdx2 + " wurde gel\xF6scht.", "Datei " + cdx2 + " anlegen...",
-                          "Datei " + cdx2 + " wurde angelegt.", "Datei " + pool + " wurde gel\xF6scht.",
-                          "Datei " + pool + " anlegen...", "Datei " + pool + " wurde angelegt.",
-                          "Datei " + pool_cdx + " wurde gel\xF6scht.", "Datei " + pool_cdx + " anlegen...",
-                          "Datei " + pool_cdx + " wurde angelegt."}));
+                          "Datei " + cdx2 + " wurde angelegt."}));
 
   // A touched catalogue: the pool table alone.
   for (const char* file : {"POOL2\\ISBN.DBF", "POOL2\\ISBN.cdx", "pool.dbf", "pool.cdx"}) age(file, 20);

@@ -101,15 +101,18 @@ void HttpTestServer::answer(platform::Socket& client) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(kPollMs, pause.count())));
     }
   };
-  sleep_while_running(reply.pause);
-  if (reply.drip.count() == 0) {
-    client.send_all(reply.bytes, 1000);
-  } else {
-    for (std::size_t i = 0; i < reply.bytes.size() && !stopping(); ++i) {
-      if (client.send_all(std::string_view(reply.bytes).substr(i, 1), 1000) != platform::NetStatus::ok) break;
+  // False once the client is gone.
+  auto send = [&](std::string_view bytes) {
+    if (reply.drip.count() == 0) return client.send_all(bytes, 1000) == platform::NetStatus::ok;
+    for (std::size_t i = 0; i < bytes.size() && !stopping(); ++i) {
+      if (client.send_all(bytes.substr(i, 1), 1000) != platform::NetStatus::ok) return false;
       sleep_while_running(reply.drip);
     }
-  }
+    return true;
+  };
+  sleep_while_running(reply.pause);
+  bool sending = send(reply.bytes);
+  while (sending && !reply.endless.empty() && !stopping()) sending = send(reply.endless);
   if (reply.keep_open) {
     // Until the client hangs up (it reads nothing more than it wanted: drain it).
     while (!stopping()) {

@@ -24,6 +24,8 @@ struct ScriptedReply {
   std::chrono::milliseconds drip{0};       // when set: one byte, then this pause, ...
   bool keep_open = false;                  // after sending: hold the connection until the
                                            // client closes it or the server stops
+  std::string endless = {};                // after bytes: sent again and again (dripped
+                                           // too) until the client hangs up
 };
 
 class HttpTestServer {

@@ -44,10 +44,19 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
+LookupLimits lookup_limits(long timeout_ms) {
+  using std::chrono::milliseconds;
+  const milliseconds wait(timeout_ms > 0 ? std::min<long>(timeout_ms, INT_MAX) : kDefaultWaitMs);
+  const milliseconds exchange = std::min<milliseconds>(3 * wait, std::chrono::seconds(15));
+  return {wait, exchange, 4 * exchange, std::min<milliseconds>(wait / 10, std::chrono::seconds(2))};
+}
+
 std::optional<HttpTarget> download_target(std::string_view server, long timeout_ms) {
   server = trim(server);
+  const LookupLimits limits = lookup_limits(timeout_ms);
   HttpTarget target;
-  target.wait_ms = static_cast<int>(timeout_ms > 0 ? std::min<long>(timeout_ms, INT_MAX) : kDefaultWaitMs);
+  target.wait_ms = static_cast<int>(limits.wait.count());
+  target.total = limits.exchange;
   std::string_view host = server.empty() ? kImageHost : server;
   std::uint16_t port = kImagePort;
   bool bracketed = false;
@@ -95,10 +104,56 @@ Answer judge_answer(const HttpResponse& response) {
   if (response.end != ExchangeEnd::complete) return Answer::inconclusive;
   if (response.status == 404 || response.status == 410) return Answer::no_image;
   if (response.status < 200 || response.status > 299) return Answer::inconclusive;
+  // A page that is no image at all says nothing about the title: a captive portal or a
+  // proxy answers every request so.
+  if (!has_image_signature(response.body)) return Answer::inconclusive;
   std::size_t counted = response.body.size();
-  if (counted > 0 && response.body.back() == '\x1A') --counted;
-  if (counted > kCoverThreshold && has_image_signature(response.body)) return Answer::image;
-  return Answer::no_image;
+  if (response.body.back() == '\x1A') --counted;
+  return counted > kCoverThreshold ? Answer::image : Answer::no_image;
+}
+
+Trouble trouble_of(const HttpResponse& response, Answer answer, const LookupLimits& limits) {
+  // An image is what the look-up is for: the exchange's budget is its only bound. A
+  // "no" that takes long is a server in trouble.
+  if (answer == Answer::image) return Trouble::none;
+  if (answer == Answer::no_image) return response.elapsed > limits.slow ? Trouble::too_slow : Trouble::none;
+  switch (response.end) {
+    case ExchangeEnd::no_connection:
+    case ExchangeEnd::send_failed: return Trouble::no_answer;
+    case ExchangeEnd::timed_out: return response.status == 0 ? Trouble::no_answer : Trouble::too_slow;
+    case ExchangeEnd::complete:
+      return response.status >= 200 && response.status <= 299 ? Trouble::not_an_image : Trouble::unusable;
+    case ExchangeEnd::closed_early:
+    case ExchangeEnd::malformed:
+    case ExchangeEnd::too_large: return Trouble::unusable;
+  }
+  return Trouble::unusable;
+}
+
+bool ServerBreaker::note(Trouble trouble) {
+  if (tripped_) return false;
+  if (trouble == Trouble::none) {
+    in_a_row_ = 0;
+    return false;
+  }
+  ++in_a_row_;
+  ++in_all_;
+  if (in_a_row_ < kInARow && in_all_ < kInAll) return false;
+  tripped_ = true;
+  reason_ = trouble;
+  return true;
+}
+
+std::string breaker_warning(Trouble reason) {
+  std::string what;
+  switch (reason) {
+    case Trouble::none:
+    case Trouble::no_answer: what = "antwortet nicht"; break;
+    case Trouble::too_slow: what = "antwortet zu langsam"; break;
+    case Trouble::not_an_image: what = "liefert Seiten statt Bildern (Anmeldeseite oder Proxy?)"; break;
+    case Trouble::unusable: what = "liefert keine brauchbaren Antworten"; break;
+  }
+  return "Warnung: Der Cover-Server " + what + ", in diesem Lauf werden keine Cover mehr heruntergeladen.";
 }
 
 std::string cover_storage_key(std::string_view isbn10, const CoverSteps& steps) {
@@ -109,10 +164,14 @@ std::string cover_storage_key(std::string_view isbn10, const CoverSteps& steps) 
 }
 
 CoverFetch server_fetch(HttpTarget target) {
-  return [target = std::move(target)](std::string_view path) { return http_exchange(target, path); };
+  return [target = std::move(target)](std::string_view path, std::chrono::milliseconds allowed) {
+    HttpTarget bounded = target;
+    bounded.total = std::min(bounded.total, allowed);
+    return http_exchange(bounded, path);
+  };
 }
 
-CoverOutcome GETCOVER(std::string_view isbn10, const CoverFetch& fetch, const CoverSteps& steps) {
+CoverOutcome GETCOVER(std::string_view isbn10, CoverServer& server, const CoverSteps& steps) {
   const std::string isbn = upper(isbn10);
   // An old-style ISMN passes the ISBN-10 test but is no book number: the server is not
   // asked and no key is made from it.
@@ -120,9 +179,17 @@ CoverOutcome GETCOVER(std::string_view isbn10, const CoverFetch& fetch, const Co
 
   std::optional<std::string> image;
   bool all_definite = true;
+  std::chrono::milliseconds spent{0};
   for (const std::string& path : cover_request_paths(isbn)) {
-    HttpResponse response = fetch(path);
-    Answer answer = judge_answer(response);
+    const std::chrono::milliseconds left = server.limits.title - spent;
+    if (server.breaker.tripped() || left <= std::chrono::milliseconds(0)) {
+      all_definite = false;
+      break;
+    }
+    HttpResponse response = server.fetch(path, std::min(server.limits.exchange, left));
+    spent += response.elapsed;
+    const Answer answer = judge_answer(response);
+    server.breaker.note(trouble_of(response, answer, server.limits));
     if (answer == Answer::image) {
       image = std::move(response.body);
       break;
@@ -138,16 +205,6 @@ CoverOutcome GETCOVER(std::string_view isbn10, const CoverFetch& fetch, const Co
   if (!all_definite) return CoverOutcome::unreachable;
   if (!key.empty()) steps.store_not_found(key);
   return CoverOutcome::not_found;
-}
-
-bool UnreachableRun::note(CoverOutcome outcome) {
-  if (outcome != CoverOutcome::unreachable) {
-    in_a_row_ = 0;
-    return false;
-  }
-  if (given_up_ || ++in_a_row_ < limit_) return false;
-  given_up_ = true;
-  return true;
 }
 
 }  // namespace torvane::app

@@ -9,16 +9,33 @@
 //   /images/P/<ISBN-10>.03.TZZZZZZZ.jpg
 //   /images/P/<ISBN-10>.03.TZZZZZZZ.gif
 // An answer is an image only when the whole response arrived with a 2xx status and its
-// body is longer than 900 bytes (a final 0x1A not counted) and begins with the signature
-// of a JPEG, GIF, PNG or WebP file. The title is written to the not-found table only
-// when every answer was a definite "no" (a complete 2xx answer without an image, or 404
-// or 410); a server that cannot be reached, times out, hangs up early or answers with
-// any other status records nothing, so the title is asked for again in a later run.
+// body begins with the signature of a JPEG, GIF, PNG or WebP file and is longer than 900
+// bytes (a final 0x1A not counted). The title is written to the not-found table only
+// when every answer was a definite "no": 404, 410, or a complete 2xx image of at most
+// 900 bytes (the server's placeholder). Anything else records nothing, so the title is
+// asked for again in a later run: a server that cannot be reached, times out, hangs up
+// early, answers with another status, or answers 2xx with a body that is no image at
+// all (a log-in page of a captive portal, a proxy's notice, a text).
+//
+// Budgets, from the `Timeout` setting T (milliseconds per wait, 20000 by default):
+//   each wait        T, cut to what is left of the exchange
+//   one exchange     min(3 T, 15 s): connecting, sending and the whole answer
+//   one title        4 exchanges' worth (at most 60 s) shared by its four attempts: an
+//                    attempt gets what is left, and none starts once it is spent (this
+//                    also bounds a name resolution that takes longer than its exchange)
+//   a slow answer    a definite "no" that took longer than min(T / 10, 2 s)
+// The breaker (ServerBreaker) counts every attempt that failed, ran out of time, was
+// not a usable answer or was a slow "no"; it stops all further look-ups of the run after
+// 4 such attempts in a row or 12 in all. So a server that never answers, drips, sends
+// header lines or interim answers without end, or answers 2xx pages that are no images
+// costs at most about a minute per run (4 attempts of at most 15 s); one that fails or
+// is slow only now and then loses at most 12 attempts of at most 15 s, three minutes.
 //
 // The tables and the ISBN conversions are reached through CoverSteps, so the cover
 // phase binds them to the real tables and the ISBN toolkit.
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,9 +54,16 @@ inline constexpr long kDefaultWaitMs = 20000;
 // A body must be longer than this (after dropping a final 0x1A) to be an image.
 inline constexpr std::size_t kCoverThreshold = 900;
 
+// The budgets of the look-ups for a `Timeout` of timeout_ms (0 or less: the default).
+struct LookupLimits {
+  std::chrono::milliseconds wait, exchange, title, slow;
+};
+LookupLimits lookup_limits(long timeout_ms);
+
 // The target of the `Server` ("host" or "host:port", empty for the program's own
-// host) and `Timeout` (milliseconds per wait; 0 or less for the default) settings.
-// No value when the setting is not a usable host and port.
+// host) and `Timeout` (milliseconds per wait; 0 or less for the default) settings; its
+// whole exchange is bounded by the exchange budget. No value when the setting is not a
+// usable host and port.
 std::optional<HttpTarget> download_target(std::string_view server, long timeout_ms);
 
 // The four request paths for an upper-cased ISBN-10, in the order they are tried.
@@ -49,10 +73,46 @@ bool has_image_signature(std::string_view body);
 
 enum class Answer {
   image,        // a usable cover
-  no_image,     // a definite "no": a complete 2xx answer without an image, 404 or 410
-  inconclusive  // no connection, time-out, cut short, unreadable, or any other status
+  no_image,     // a definite "no": 404, 410, or a complete 2xx image of at most 900 bytes
+  inconclusive  // no connection, time-out, cut short, unreadable, any other status, or
+                // a 2xx body that is no image
 };
 Answer judge_answer(const HttpResponse& response);
+
+// What an attempt tells about the server, for the breaker.
+enum class Trouble {
+  none,          // a usable answer in good time
+  no_answer,     // no connection, the request could not be sent, or no status line
+                 // came in time
+  too_slow,      // the exchange ran out of time during the answer, or a definite "no"
+                 // came slowly
+  not_an_image,  // a complete 2xx answer whose body is no image
+  unusable,      // cut short, unreadable, too large, or a status that is no answer
+};
+Trouble trouble_of(const HttpResponse& response, Answer answer, const LookupLimits& limits);
+
+// Stops the look-ups of a run once the server has proved useless: after kInARow
+// troubled attempts in a row or kInAll in all.
+class ServerBreaker {
+ public:
+  static constexpr int kInARow = 4;
+  static constexpr int kInAll = 12;
+
+  // Notes one attempt; true once, for the attempt that trips the breaker.
+  bool note(Trouble trouble);
+  bool tripped() const { return tripped_; }
+  // The trouble of the attempt that tripped it.
+  Trouble reason() const { return reason_; }
+
+ private:
+  int in_a_row_ = 0;
+  int in_all_ = 0;
+  bool tripped_ = false;
+  Trouble reason_ = Trouble::none;
+};
+
+// The "Warnung: " line written when the breaker trips for this reason.
+std::string breaker_warning(Trouble reason);
 
 struct CoverSteps {
   std::function<bool(std::string_view)> is_isbn10;          // ISISBN10
@@ -65,33 +125,27 @@ struct CoverSteps {
 // when the number has no known registrant range), else the text itself; upper case.
 std::string cover_storage_key(std::string_view isbn10, const CoverSteps& steps);
 
-// One exchange for one request path.
-using CoverFetch = std::function<HttpResponse(std::string_view path)>;
+// One exchange for one request path, allowed to take at most `allowed` in all.
+using CoverFetch = std::function<HttpResponse(std::string_view path, std::chrono::milliseconds allowed)>;
 CoverFetch server_fetch(HttpTarget target);
+
+// The image server as the look-ups of one run see it.
+struct CoverServer {
+  CoverFetch fetch;
+  LookupLimits limits;
+  ServerBreaker breaker;
+};
 
 enum class CoverOutcome {
   image,       // an image arrived (and was offered to the cover table)
   not_found,   // no image; the title was entered in the not-found table if it has a key
-  unreachable  // no image and no definite answer: nothing recorded
+  unreachable  // no image and no definite answer (or not asked: the breaker had
+               // tripped, the title's budget was spent): nothing recorded
 };
 
 // The download for one title (the system's __GETCOVER; names with a double underscore
 // belong to the compiler in C++). An empty text, an old-style ISMN (beginning with
 // "M") and a text that is not a plain number are never sent: not_found, nothing stored.
-CoverOutcome GETCOVER(std::string_view isbn10, const CoverFetch& fetch, const CoverSteps& steps);
-
-// Counts unreachable titles in a row; note() is true once, when the limit is reached,
-// after which the cover phase asks the server nothing more.
-class UnreachableRun {
- public:
-  explicit UnreachableRun(int limit = 3) : limit_(limit) {}
-  bool note(CoverOutcome outcome);
-  bool given_up() const { return given_up_; }
-
- private:
-  int limit_;
-  int in_a_row_ = 0;
-  bool given_up_ = false;
-};
+CoverOutcome GETCOVER(std::string_view isbn10, CoverServer& server, const CoverSteps& steps);
 
 }  // namespace torvane::app

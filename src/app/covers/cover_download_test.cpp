@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,9 +21,12 @@ std::string jpeg(std::size_t size) {
   return b;
 }
 
-HttpResponse answer(int status, std::string body, ExchangeEnd end = ExchangeEnd::complete) {
-  return HttpResponse{end, status, std::move(body)};
+HttpResponse answer(int status, std::string body, ExchangeEnd end = ExchangeEnd::complete,
+                    std::chrono::milliseconds elapsed = std::chrono::milliseconds(0)) {
+  return HttpResponse{end, status, std::move(body), elapsed};
 }
+
+std::string html_page() { return "<html><body>Bitte melden Sie sich an" + std::string(2000, '.') + "</body></html>"; }
 
 TEST(JudgeAnswer, OnlyCompleteImagesOverTheThreshold) {
   std::string png = "\x89PNG\r\n\x1A\n";
@@ -44,9 +48,12 @@ TEST(JudgeAnswer, OnlyCompleteImagesOverTheThreshold) {
       {"GIF89a", answer(203, "GIF89a" + std::string(995, 'g')), Answer::image},
       {"PNG", answer(200, png), Answer::image},
       {"WebP", answer(200, webp), Answer::image},
-      {"RIFF but not WebP", answer(200, wave), Answer::no_image},
-      {"error page with 200", answer(200, "<html>" + std::string(2000, 'e')), Answer::no_image},
-      {"empty 200", answer(200, ""), Answer::no_image},
+      {"GIF placeholder", answer(200, "GIF89a" + std::string(37, 'g')), Answer::no_image},
+      {"RIFF but not WebP", answer(200, wave), Answer::inconclusive},
+      {"portal page with 200", answer(200, html_page()), Answer::inconclusive},
+      {"short text with 200", answer(200, "not here"), Answer::inconclusive},
+      {"empty 200", answer(200, ""), Answer::inconclusive},
+      {"204", answer(204, ""), Answer::inconclusive},
       {"404 page of 2000 bytes", answer(404, "<html>" + std::string(1994, 'n')), Answer::no_image},
       {"410", answer(410, ""), Answer::no_image},
       {"image sent with 500", answer(500, jpeg(5000)), Answer::inconclusive},
@@ -91,8 +98,95 @@ TEST(DownloadTarget, ServerSetting) {
     EXPECT_EQ(t->port, c.port);
     EXPECT_EQ(t->host_header, c.host_header);
     EXPECT_EQ(t->wait_ms, 20000);
+    EXPECT_EQ(t->total, std::chrono::seconds(15));
   }
   EXPECT_EQ(download_target("", 1500)->wait_ms, 1500);
+  EXPECT_EQ(download_target("", 1500)->total, std::chrono::milliseconds(4500));
+}
+
+TEST(LookupLimits, FromTheTimeout) {
+  using std::chrono::milliseconds;
+  struct Case {
+    long timeout;
+    long wait, exchange, title, slow;
+  } cases[] = {
+      {0, 20000, 15000, 60000, 2000},      // the default
+      {-3, 20000, 15000, 60000, 2000},
+      {20000, 20000, 15000, 60000, 2000},
+      {120000, 120000, 15000, 60000, 2000},  // a long wait never lengthens an exchange
+      {3000, 3000, 9000, 36000, 300},
+      {200, 200, 600, 2400, 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timeout);
+    const LookupLimits l = lookup_limits(c.timeout);
+    EXPECT_EQ(l.wait, milliseconds(c.wait));
+    EXPECT_EQ(l.exchange, milliseconds(c.exchange));
+    EXPECT_EQ(l.title, milliseconds(c.title));
+    EXPECT_EQ(l.slow, milliseconds(c.slow));
+  }
+}
+
+TEST(TroubleOf, WhatAnAttemptTellsTheBreaker) {
+  using std::chrono::milliseconds;
+  const LookupLimits limits = lookup_limits(1000);  // slow: more than 100 ms
+  struct Case {
+    const char* name;
+    HttpResponse response;
+    Trouble expected;
+  } cases[] = {
+      {"image in good time", answer(200, jpeg(2000), ExchangeEnd::complete, milliseconds(100)), Trouble::none},
+      {"404 in good time", answer(404, ""), Trouble::none},
+      {"placeholder", answer(200, "GIF89a"), Trouble::none},
+      {"slow 404", answer(404, "", ExchangeEnd::complete, milliseconds(101)), Trouble::too_slow},
+      {"slow image", answer(200, jpeg(2000), ExchangeEnd::complete, milliseconds(900)), Trouble::none},
+      {"slow placeholder", answer(200, "GIF89a", ExchangeEnd::complete, milliseconds(900)), Trouble::too_slow},
+      {"timed out during the answer", answer(200, "", ExchangeEnd::timed_out), Trouble::too_slow},
+      {"timed out before any answer", answer(0, "", ExchangeEnd::timed_out), Trouble::no_answer},
+      {"no connection", answer(0, "", ExchangeEnd::no_connection), Trouble::no_answer},
+      {"request not sent", answer(0, "", ExchangeEnd::send_failed), Trouble::no_answer},
+      {"portal page", answer(200, html_page()), Trouble::not_an_image},
+      {"503", answer(503, ""), Trouble::unusable},
+      {"cut short", answer(200, jpeg(2000), ExchangeEnd::closed_early), Trouble::unusable},
+      {"malformed", answer(0, "", ExchangeEnd::malformed), Trouble::unusable},
+      {"too large", answer(200, "", ExchangeEnd::too_large), Trouble::unusable},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(trouble_of(c.response, judge_answer(c.response), limits), c.expected) << c.name;
+  }
+}
+
+TEST(ServerBreaker, TripsOnceAfterFourInARowOrTwelveInAll) {
+  ServerBreaker in_a_row;
+  for (Trouble t : {Trouble::no_answer, Trouble::too_slow, Trouble::none, Trouble::unusable, Trouble::no_answer,
+                    Trouble::too_slow}) {
+    EXPECT_FALSE(in_a_row.note(t));  // the none started the count again
+  }
+  EXPECT_TRUE(in_a_row.note(Trouble::not_an_image));
+  EXPECT_TRUE(in_a_row.tripped());
+  EXPECT_EQ(in_a_row.reason(), Trouble::not_an_image);
+  EXPECT_FALSE(in_a_row.note(Trouble::no_answer));
+  EXPECT_EQ(in_a_row.reason(), Trouble::not_an_image);
+
+  // A server that fails three times and then answers once is still given up.
+  ServerBreaker in_all;
+  int notes = 0;
+  bool tripped = false;
+  while (!tripped && notes < 100) {
+    ++notes;
+    tripped = in_all.note(notes % 4 == 0 ? Trouble::none : Trouble::too_slow);
+  }
+  EXPECT_TRUE(tripped);
+  EXPECT_EQ(notes, 15);  // the twelfth troubled attempt among fifteen
+}
+
+TEST(ServerBreaker, WarningSaysWhatHappened) {
+  const std::string tail = ", in diesem Lauf werden keine Cover mehr heruntergeladen.";
+  EXPECT_EQ(breaker_warning(Trouble::no_answer), "Warnung: Der Cover-Server antwortet nicht" + tail);
+  EXPECT_EQ(breaker_warning(Trouble::too_slow), "Warnung: Der Cover-Server antwortet zu langsam" + tail);
+  EXPECT_EQ(breaker_warning(Trouble::not_an_image),
+            "Warnung: Der Cover-Server liefert Seiten statt Bildern (Anmeldeseite oder Proxy?)" + tail);
+  EXPECT_EQ(breaker_warning(Trouble::unusable), "Warnung: Der Cover-Server liefert keine brauchbaren Antworten" + tail);
 }
 
 // The ISBN toolkit, as far as these tests need it: 316148410X has a known range,
@@ -124,23 +218,26 @@ TEST(CoverStorageKey, IsbnKeyFormOrTheTextItself) {
   EXPECT_EQ(cover_storage_key("12345abc", t.steps()), "12345ABC");
 }
 
-// A fetch that answers from a list, one answer per request, and records the paths.
+// A server that answers from a list, one answer per request, and records the paths and
+// the time each request was allowed.
 struct ScriptedFetch {
   explicit ScriptedFetch(std::vector<HttpResponse> list = {}) : answers(std::move(list)) {}
   std::vector<HttpResponse> answers;
   std::vector<std::string> paths;
-  CoverFetch fetch() {
-    return [this](std::string_view path) {
-      paths.emplace_back(path);
-      return paths.size() <= answers.size() ? answers[paths.size() - 1] : answer(404, "");
-    };
-  }
+  std::vector<std::chrono::milliseconds> allowed;
+  CoverServer server{[this](std::string_view path, std::chrono::milliseconds time) {
+                       paths.emplace_back(path);
+                       allowed.push_back(time);
+                       return paths.size() <= answers.size() ? answers[paths.size() - 1] : answer(404, "");
+                     },
+                     lookup_limits(0),
+                     {}};
 };
 
 TEST(GetCover, FirstImageEndsTheSearch) {
   FakeTables t;
   ScriptedFetch f{{answer(200, jpeg(901))}};
-  EXPECT_EQ(GETCOVER("316148410x", f.fetch(), t.steps()), CoverOutcome::image);
+  EXPECT_EQ(GETCOVER("316148410x", f.server, t.steps()), CoverOutcome::image);
   EXPECT_EQ(f.paths, std::vector<std::string>{"/images/P/316148410X.03.MZZZZZZZ.jpg"});
   ASSERT_EQ(t.covers.size(), 1u);
   EXPECT_EQ(t.covers[0].first, "9783161484100");
@@ -151,8 +248,8 @@ TEST(GetCover, FirstImageEndsTheSearch) {
 TEST(GetCover, FourDefiniteNoAnswersMakeOneNotFoundRecord) {
   FakeTables t;
   ScriptedFetch f{{answer(200, jpeg(900)), answer(404, std::string(2000, 'n')), answer(410, ""),
-                   answer(200, "<html>" + std::string(3000, 'x'))}};
-  EXPECT_EQ(GETCOVER("316148410X", f.fetch(), t.steps()), CoverOutcome::not_found);
+                   answer(200, "GIF89a" + std::string(37, 'g'))}};
+  EXPECT_EQ(GETCOVER("316148410X", f.server, t.steps()), CoverOutcome::not_found);
   EXPECT_EQ(f.paths, (std::vector<std::string>{
                          "/images/P/316148410X.03.MZZZZZZZ.jpg", "/images/P/316148410X.03.MZZZZZZZ.gif",
                          "/images/P/316148410X.03.TZZZZZZZ.jpg", "/images/P/316148410X.03.TZZZZZZZ.gif"}));
@@ -162,10 +259,10 @@ TEST(GetCover, FourDefiniteNoAnswersMakeOneNotFoundRecord) {
 
 TEST(GetCover, AnInconclusiveAnswerRecordsNothing) {
   for (HttpResponse bad : {answer(0, "", ExchangeEnd::no_connection), answer(503, ""), answer(429, ""),
-                           answer(200, jpeg(5000), ExchangeEnd::closed_early)}) {
+                           answer(200, jpeg(5000), ExchangeEnd::closed_early), answer(200, html_page())}) {
     FakeTables t;
     ScriptedFetch f{{answer(404, ""), answer(404, ""), bad, answer(404, "")}};
-    EXPECT_EQ(GETCOVER("316148410X", f.fetch(), t.steps()), CoverOutcome::unreachable);
+    EXPECT_EQ(GETCOVER("316148410X", f.server, t.steps()), CoverOutcome::unreachable);
     EXPECT_EQ(f.paths.size(), 4u);
     EXPECT_TRUE(t.covers.empty());
     EXPECT_TRUE(t.not_found.empty());
@@ -173,7 +270,7 @@ TEST(GetCover, AnInconclusiveAnswerRecordsNothing) {
   // A later attempt with an image still wins.
   FakeTables t;
   ScriptedFetch f{{answer(0, "", ExchangeEnd::timed_out), answer(200, "GIF89a" + std::string(2000, 'g'))}};
-  EXPECT_EQ(GETCOVER("316148410X", f.fetch(), t.steps()), CoverOutcome::image);
+  EXPECT_EQ(GETCOVER("316148410X", f.server, t.steps()), CoverOutcome::image);
   EXPECT_EQ(t.covers.size(), 1u);
 }
 
@@ -181,7 +278,7 @@ TEST(GetCover, InputsThatAreNeverSent) {
   for (std::string_view isbn : {"", "M123456789", "m123456789", "316148410X\r\nHost: x", "31614 8410X", "../../x"}) {
     FakeTables t;
     ScriptedFetch f{{answer(200, jpeg(5000))}};
-    EXPECT_EQ(GETCOVER(isbn, f.fetch(), t.steps()), CoverOutcome::not_found) << isbn;
+    EXPECT_EQ(GETCOVER(isbn, f.server, t.steps()), CoverOutcome::not_found) << isbn;
     EXPECT_TRUE(f.paths.empty());
     EXPECT_TRUE(t.converted.empty());
     EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
@@ -191,28 +288,45 @@ TEST(GetCover, InputsThatAreNeverSent) {
 TEST(GetCover, NoKeyStoresNothingButReportsTheOutcome) {
   FakeTables t;
   ScriptedFetch image{{answer(200, jpeg(2000))}};
-  EXPECT_EQ(GETCOVER("9999999999", image.fetch(), t.steps()), CoverOutcome::image);
+  EXPECT_EQ(GETCOVER("9999999999", image.server, t.steps()), CoverOutcome::image);
   ScriptedFetch none{};
-  EXPECT_EQ(GETCOVER("9999999999", none.fetch(), t.steps()), CoverOutcome::not_found);
+  EXPECT_EQ(GETCOVER("9999999999", none.server, t.steps()), CoverOutcome::not_found);
   EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
 }
 
-TEST(UnreachableRun, GivesUpOnceAfterThreeInARow) {
-  UnreachableRun run;
-  EXPECT_FALSE(run.note(CoverOutcome::unreachable));
-  EXPECT_FALSE(run.note(CoverOutcome::unreachable));
-  EXPECT_FALSE(run.note(CoverOutcome::not_found));  // the run starts again
-  EXPECT_FALSE(run.note(CoverOutcome::unreachable));
-  EXPECT_FALSE(run.note(CoverOutcome::unreachable));
-  EXPECT_TRUE(run.note(CoverOutcome::unreachable));
-  EXPECT_TRUE(run.given_up());
-  EXPECT_FALSE(run.note(CoverOutcome::unreachable));
+TEST(GetCover, TheTitleBudgetIsSharedByItsAttempts) {
+  using std::chrono::milliseconds;
+  // Definite answers, each 25 s late (a name resolution that outlasts its exchange): the
+  // third attempt gets the 10 s that are left of the title's minute, and no fourth one
+  // starts. Nothing is recorded.
+  FakeTables t;
+  const HttpResponse late = answer(404, "", ExchangeEnd::complete, milliseconds(25000));
+  ScriptedFetch f{{late, late, late, late}};
+  EXPECT_EQ(GETCOVER("316148410X", f.server, t.steps()), CoverOutcome::unreachable);
+  EXPECT_EQ(f.allowed, (std::vector<milliseconds>{milliseconds(15000), milliseconds(15000), milliseconds(10000)}));
+  EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
+}
+
+TEST(GetCover, ATrippedBreakerStopsTheLookUps) {
+  // Three failures before: the first failure of this title trips the breaker, and the
+  // remaining paths are not asked.
+  FakeTables t;
+  ScriptedFetch f{{answer(200, "", ExchangeEnd::timed_out), answer(404, "")}};
+  for (int i = 0; i < 3; ++i) f.server.breaker.note(Trouble::no_answer);
+  EXPECT_EQ(GETCOVER("316148410X", f.server, t.steps()), CoverOutcome::unreachable);
+  EXPECT_EQ(f.paths.size(), 1u);
+  EXPECT_TRUE(f.server.breaker.tripped());
+  EXPECT_EQ(f.server.breaker.reason(), Trouble::too_slow);
+  EXPECT_EQ(GETCOVER("316148410X", f.server, t.steps()), CoverOutcome::unreachable);
+  EXPECT_EQ(f.paths.size(), 1u);
+  EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
 }
 
 // Against a server on 127.0.0.1.
 
-CoverFetch local_fetch(std::uint16_t port, long timeout_ms = 2000) {
-  return server_fetch(*download_target("127.0.0.1:" + std::to_string(port), timeout_ms));
+CoverServer local_server(std::uint16_t port, long timeout_ms = 2000) {
+  return {server_fetch(*download_target("127.0.0.1:" + std::to_string(port), timeout_ms)), lookup_limits(timeout_ms),
+          {}};
 }
 
 std::string expected_request(std::uint16_t port, std::string_view path) {
@@ -228,7 +342,8 @@ TEST(GetCoverOverLoopback, ExactRequestsUntilTheImage) {
   };
   HttpTestServer server([&](const std::string& path) { return replies.at(path); });
   FakeTables t;
-  EXPECT_EQ(GETCOVER("316148410X", local_fetch(server.port()), t.steps()), CoverOutcome::image);
+  CoverServer local = local_server(server.port());
+  EXPECT_EQ(GETCOVER("316148410X", local, t.steps()), CoverOutcome::image);
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0], expected_request(server.port(), "/images/P/316148410X.03.MZZZZZZZ.jpg"));
@@ -243,7 +358,9 @@ TEST(GetCoverOverLoopback, DefiniteNotFound) {
     return ScriptedReply{HttpTestServer::response(404, "<html>" + std::string(1994, 'n'))};
   });
   FakeTables t;
-  EXPECT_EQ(GETCOVER("316148410X", local_fetch(server.port()), t.steps()), CoverOutcome::not_found);
+  CoverServer local = local_server(server.port());
+  EXPECT_EQ(GETCOVER("316148410X", local, t.steps()), CoverOutcome::not_found);
+  EXPECT_FALSE(local.breaker.tripped());
   EXPECT_EQ(server.requests().size(), 4u);
   EXPECT_EQ(t.not_found, std::vector<std::string>{"9783161484100"});
 }
@@ -257,29 +374,76 @@ TEST(GetCoverOverLoopback, ServerFailuresRecordNothing) {
       {"header overrun", {"HTTP/1.1 200 OK\r\nX: " + std::string(10240, 'h') + "\r\n\r\n" + jpeg(2000)}},
       {"closed mid-body", {"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + jpeg(2000)}},
       {"service unavailable", {HttpTestServer::response(503, jpeg(2000))}},
+      {"portal page", {HttpTestServer::response(200, html_page())}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HttpTestServer server([&](const std::string&) { return c.reply; });
     FakeTables t;
-    EXPECT_EQ(GETCOVER("316148410X", local_fetch(server.port(), 100), t.steps()), CoverOutcome::unreachable);
+    CoverServer local = local_server(server.port(), 100);
+    EXPECT_EQ(GETCOVER("316148410X", local, t.steps()), CoverOutcome::unreachable);
     EXPECT_EQ(server.requests().size(), 4u);
     EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
+    EXPECT_TRUE(local.breaker.tripped());
+  }
+}
+
+// Servers that keep an exchange going: with a `Timeout` of 100 ms an exchange may last
+// 300 ms and the title 1.2 s, whatever the server does. (A slow "no" is one that takes
+// more than 10 ms; with 200 ms it is 20 ms, and the exchange may last 600 ms.)
+TEST(GetCoverOverLoopback, ATitleCostsItsBudgetAtMost) {
+  using namespace std::chrono;
+  const std::string image = HttpTestServer::response(200, jpeg(2000));
+  struct Case {
+    const char* name;
+    ScriptedReply reply;
+    CoverOutcome outcome;
+    Trouble reason;
+    long timeout_ms = 100;
+  } cases[] = {
+      {"drips an image", {image, {}, milliseconds(2)}, CoverOutcome::unreachable, Trouble::too_slow},
+      {"never answers", {"", {}, {}, true}, CoverOutcome::unreachable, Trouble::no_answer},
+      {"header lines without end", {"HTTP/1.1 200 OK\r\n", {}, {}, false, "X-Filler: 0123456789\r\n"},
+       CoverOutcome::unreachable, Trouble::unusable},
+      {"dripped header lines without end", {"HTTP/1.1 200 OK\r\n", {}, milliseconds(5), false, "X: y\r\n"},
+       CoverOutcome::unreachable, Trouble::too_slow},
+      {"interim answers without end", {"", {}, {}, false, "HTTP/1.1 100 Continue\r\n\r\n"},
+       CoverOutcome::unreachable, Trouble::unusable},
+      {"dripped interim answers", {"", {}, milliseconds(2), false, "HTTP/1.1 100 Continue\r\n\r\n"},
+       CoverOutcome::unreachable, Trouble::too_slow},
+      // Definite, so the title is recorded, but each answer takes about 100 ms.
+      {"slow 404", {HttpTestServer::response(404, ""), {}, milliseconds(1)}, CoverOutcome::not_found,
+       Trouble::too_slow, 200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpTestServer server([&](const std::string&) { return c.reply; });
+    FakeTables t;
+    CoverServer local = local_server(server.port(), c.timeout_ms);
+    const auto start = steady_clock::now();
+    EXPECT_EQ(GETCOVER("316148410X", local, t.steps()), c.outcome);
+    EXPECT_LT(steady_clock::now() - start, seconds(5));
+    EXPECT_EQ(server.requests().size(), 4u);
+    EXPECT_TRUE(t.covers.empty());
+    EXPECT_TRUE(local.breaker.tripped());
+    EXPECT_EQ(local.breaker.reason(), c.reason);
   }
 }
 
 TEST(GetCoverOverLoopback, RefusedConnectionFourAttempts) {
   const std::uint16_t port = HttpTestServer::unused_port();
-  CoverFetch inner = local_fetch(port);
+  CoverServer local = local_server(port);
+  CoverFetch inner = local.fetch;
   int attempts = 0;
-  CoverFetch counting = [&](std::string_view path) {
+  local.fetch = [&](std::string_view path, std::chrono::milliseconds allowed) {
     ++attempts;
-    return inner(path);
+    return inner(path, allowed);
   };
   FakeTables t;
-  EXPECT_EQ(GETCOVER("316148410X", counting, t.steps()), CoverOutcome::unreachable);
+  EXPECT_EQ(GETCOVER("316148410X", local, t.steps()), CoverOutcome::unreachable);
   EXPECT_EQ(attempts, 4);
   EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
+  EXPECT_EQ(local.breaker.reason(), Trouble::no_answer);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "app/covers/cover_statistics.h"
 #include "app/covers/cover_tables.h"
 #include "app/pools/pool_catalogue.h"
+#include "app/pools/pool_entry_check.h"
 #include "app/pools/pool_files.h"
 #include "app/pools/pool_table.h"
 #include "fileutil/library.h"
@@ -101,8 +102,14 @@ void update_cover_flags(const RunConfig& config) {
       break;
     }
     const std::string path = config.medium_root + entry;
+    const std::string problem = outside_problem({ini.cFileName, config.medium_root}, "Cover", std::to_string(n), entry,
+                                                touched_files(path, FileRole::cover_table));
+    if (!problem.empty()) {
+      XOUT(problem);
+      continue;
+    }
     if (!platform::file_exists(path)) continue;
-    auto covers = open_keyed_table(path, cover_open_options(config, "COVER"));
+    auto covers = open_keyed_table(path, CoverTable::cover, cover_open_options(config, "COVER"));
     if (!covers) continue;
     flag_pass(*pool, *covers, n, counts, progress);
     covers->close();

@@ -89,7 +89,7 @@ class CoverPass {
   CoverPass(const RunConfig& config, Tables& tables) : config_(config), t_(tables) {
     if (!config.internet) return;
     if (auto target = download_target(config.download_server, config.download_timeout_ms)) {
-      fetch_ = server_fetch(std::move(*target));
+      server_.emplace(CoverServer{server_fetch(std::move(*target)), lookup_limits(config.download_timeout_ms), {}});
     } else {
       XOUT("Warnung: Server-Eintrag " + config.download_server +
            " ist ung\xFCltig, es werden keine Cover heruntergeladen.");
@@ -152,22 +152,31 @@ class CoverPass {
     return append_keyed(*t_.cover, *t_.cover_keys, i13, &*image);
   }
 
+  // A title the server could not be asked about (no usable server, the breaker had
+  // tripped, no definite answer) is not "not found there": it is counted apart.
   bool from_server(const std::string& i10) {
-    if (!fetch_ || unreachable_.given_up()) return false;
-    const CoverOutcome outcome = GETCOVER(i10, *fetch_, steps_);
-    ++(outcome == CoverOutcome::image ? counts.server_found : counts.server_not_found);
-    if (unreachable_.note(outcome)) {
-      XOUT("Warnung: Der Cover-Server antwortet nicht, in diesem Lauf werden keine Cover mehr "
-           "heruntergeladen.");
+    if (!server_ || server_->breaker.tripped()) {
+      ++counts.not_asked;
+      return false;
+    }
+    const CoverOutcome outcome = GETCOVER(i10, *server_, steps_);
+    switch (outcome) {
+      case CoverOutcome::image: ++counts.server_found; break;
+      case CoverOutcome::not_found: ++counts.server_not_found; break;
+      case CoverOutcome::unreachable: ++counts.not_asked; break;
+    }
+    if (server_->breaker.tripped() && !breaker_reported_) {
+      XOUT(breaker_warning(server_->breaker.reason()));
+      breaker_reported_ = true;
     }
     return outcome == CoverOutcome::image;
   }
 
   const RunConfig& config_;
   Tables& t_;
-  std::optional<CoverFetch> fetch_;
+  std::optional<CoverServer> server_;
   CoverSteps steps_;
-  UnreachableRun unreachable_;
+  bool breaker_reported_ = false;
 };
 
 // The pool table read-only in ISBN order, its index made first when it is missing.
@@ -175,6 +184,8 @@ std::unique_ptr<DbfTable> open_pool_in_order(const RunConfig& config) {
   const std::string table = pool_table_path(config.medium_root);
   const std::string index = pool_index_path(config.medium_root, config.index_mode);
   if (!platform::file_exists(table)) return nullptr;
+  // Read-only below: a header a killed run left behind is mended here.
+  mend_table(table, config.index_mode);
   repair_pool_index(config);
   if (!platform::file_exists(index)) return nullptr;
   auto pool = open_pool_table(table, pool_open_options(config, "POOL").with_read_only());
@@ -195,19 +206,16 @@ void go_to_start(DbfTable& pool, const RunConfig& config) {
   XOUT("Warnung: Kein Eintrag in " + pool.path() + " beginnt mit " + config.start_isbn + ".");
 }
 
-bool prepare_cover_table(const std::string& path) {
-  if (platform::file_exists(path)) return true;
-  platform::delete_file(cover_memo_path(path));
-  platform::delete_file(cover_index_path(path));
-  return create_cover_table(path);
+bool prepare_cover_table(const RunConfig& config) {
+  return platform::file_exists(config.cover_dbf) || create_cover_table(config.cover_dbf, !config.exclusive);
 }
 
-bool prepare_not_found_table(const NotFoundPlace& place) {
+bool prepare_not_found_table(const NotFoundPlace& place, const RunConfig& config) {
   if (platform::file_exists(place.path)) return true;
   if (place.moved) {
     XOUT("Warnung: Der Ordner des Programms ist schreibgesch\xFCtzt, " + place.path + " wird beim Cover-Katalog angelegt.");
   }
-  return create_not_found_table(place.path);
+  return create_not_found_table(place.path, !config.exclusive);
 }
 
 void print_settings(const RunConfig& config) {
@@ -227,6 +235,9 @@ std::string start_key(std::string_view start) {
 
 std::vector<std::string> cover_statistics(const CoverCounts& c, const TableSizes& sizes, bool internet) {
   std::vector<std::string> lines;
+  if (internet && c.not_asked > 0) {
+    lines.push_back("Warnung: " + std::to_string(c.not_asked) + " Titel konnten nicht im Internet gesucht werden.");
+  }
   lines.emplace_back();
   lines.push_back(statistics_line("Gefundene ISBN-Cover", c.found));
   lines.push_back(statistics_line("Nicht-gefundene Cover", c.not_found));
@@ -247,16 +258,16 @@ std::vector<std::string> cover_statistics(const CoverCounts& c, const TableSizes
 }
 
 void run_cover_phase(const RunConfig& config, std::string_view executable) {
-  if (!prepare_cover_table(config.cover_dbf)) return;
+  if (!prepare_cover_table(config)) return;
   print_settings(config);
 
   Tables tables;
-  tables.cover = open_keyed_table(config.cover_dbf, cover_open_options(config, "COVER"));
+  tables.cover = open_keyed_table(config.cover_dbf, CoverTable::cover, cover_open_options(config, "COVER"));
   if (!tables.cover) return;
   if (!config.cover_import_dbf.empty()) tables.import = ImportTable::open(config.cover_import_dbf, config);
   const NotFoundPlace place = not_found_place(config.cover_dbf, executable);
-  if (prepare_not_found_table(place)) {
-    tables.not_found = open_keyed_table(place.path, cover_open_options(config, "NOTFOUND"));
+  if (prepare_not_found_table(place, config)) {
+    tables.not_found = open_keyed_table(place.path, CoverTable::not_found, cover_open_options(config, "NOTFOUND"));
   }
   if (!tables.not_found) {
     tables.close_all();

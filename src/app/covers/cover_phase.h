@@ -34,6 +34,7 @@ std::string start_key(std::string_view start);
 
 struct CoverCounts {
   std::uint64_t found = 0, not_found = 0, server_found = 0, server_not_found = 0;
+  std::uint64_t not_asked = 0;  // titles for the server that got no definite answer
   std::string last_isbn;
 };
 
@@ -41,7 +42,8 @@ struct TableSizes {
   std::uint64_t pool = 0, covers = 0, not_found = 0;
 };
 
-// The statistics lines after the pass, from the empty line on.
+// The statistics lines after the pass: with `Internet` on and titles the server could
+// not be asked about, a "Warnung: " line with their number; then from the empty line on.
 std::vector<std::string> cover_statistics(const CoverCounts& counts, const TableSizes& sizes, bool internet);
 
 }  // namespace torvane::app

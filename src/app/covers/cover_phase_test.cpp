@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 
 #include "app/covers/cover_statistics.h"
 #include "app/covers/cover_test_tables.h"
@@ -306,18 +308,94 @@ TEST_F(CoverPhase, ServerLookUps) {
             (std::vector<std::pair<std::string, std::string>>{{title(2), ""}, {title(1), ""}}));
 }
 
-TEST_F(CoverPhase, AServerThatFailsIsGivenUpAfterThreeTitles) {
-  HttpTestServer server([](const std::string&) { return ScriptedReply{HttpTestServer::response(503, "busy")}; });
-  write_pool({title(0), title(1), title(2), title(3), title(4)});
-  config.internet = true;
-  config.download_server = "127.0.0.1:" + std::to_string(server.port());
-  const Lines lines = run();
-  EXPECT_EQ(server.paths().size(), 12u);  // three titles, four paths each
-  EXPECT_EQ(lines[4], "Warnung: Der Cover-Server antwortet nicht, in diesem Lauf werden keine Cover mehr "
-                      "heruntergeladen.");
-  EXPECT_EQ(lines[7], "Nicht-gefundene Cover..............:          5");
-  EXPECT_EQ(lines[11], "Im Internet nicht gefunden.........:          3");
+class CoverPhaseServer : public CoverPhase {
+ protected:
+  // Five titles asked for on a server that answers every request with reply.
+  Lines run_against(const ScriptedReply& reply, long timeout_ms = 2000) {
+    server.emplace([reply](const std::string&) { return reply; });
+    write_pool({title(0), title(1), title(2), title(3), title(4)});
+    config.internet = true;
+    config.download_server = "127.0.0.1:" + std::to_string(server->port());
+    config.download_timeout_ms = timeout_ms;
+    return run();
+  }
+  // The lines from the breaker's warning to the last Internet figure.
+  static std::string after_the_pass(const Lines& lines) { return joined(lines, 4, 10); }
+
+  std::optional<HttpTestServer> server;
+};
+
+std::string given_up(const std::string& what, int not_asked, int not_found = 0) {
+  return "Warnung: Der Cover-Server " + what + ", in diesem Lauf werden keine Cover mehr heruntergeladen.\n"
+         "Warnung: " + std::to_string(not_asked) + " Titel konnten nicht im Internet gesucht werden.\n\n"
+         "Gefundene ISBN-Cover...............:          0\n"
+         "Nicht-gefundene Cover..............:          5\n"
+         "Bearbeitete ISBN...................:          5\n\n"
+         "Im Internet gefunden...............:          0\n"
+         "Im Internet nicht gefunden.........:          " + std::to_string(not_found) + "\n"
+         "Internetzugriffe ingesamt..........:          " + std::to_string(not_found);
+}
+
+TEST_F(CoverPhaseServer, AServerThatFailsIsGivenUpAfterFourAttempts) {
+  const Lines lines = run_against({HttpTestServer::response(503, "busy")});
+  EXPECT_EQ(server->paths().size(), 4u);  // the first title's four paths
+  EXPECT_EQ(after_the_pass(lines), given_up("liefert keine brauchbaren Antworten", 5));
   EXPECT_TRUE(rows_of(dir.path("bin/notfound.dbf")).empty());  // nothing recorded as not found
+}
+
+// A captive portal or a proxy answers every request with a page: no title is taken for
+// one the server does not have.
+TEST_F(CoverPhaseServer, PagesThatAreNoImagesRecordNothing) {
+  const std::string page = "<html><head><title>Anmeldung</title></head><body>" + std::string(3000, '.') + "</body></html>";
+  const Lines lines = run_against({HttpTestServer::response(200, page)});
+  EXPECT_EQ(server->paths().size(), 4u);
+  EXPECT_EQ(after_the_pass(lines), given_up("liefert Seiten statt Bildern (Anmeldeseite oder Proxy?)", 5));
+  EXPECT_TRUE(rows_of(dir.path("bin/notfound.dbf")).empty());
+  EXPECT_TRUE(rows_of(config.cover_dbf).empty());
+}
+
+// Servers that hold each exchange open: with a `Timeout` of 100 ms an exchange ends
+// after 300 ms and the breaker after four of them.
+TEST_F(CoverPhaseServer, ServersThatNeverFinishCostFourExchanges) {
+  using namespace std::chrono;
+  struct Case {
+    const char* name;
+    ScriptedReply reply;
+    const char* what;
+  } cases[] = {
+      {"never answers", {"", {}, {}, true}, "antwortet nicht"},
+      {"interim answers without end", {"", {}, milliseconds(2), false, "HTTP/1.1 100 Continue\r\n\r\n"},
+       "antwortet zu langsam"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    capture.console = {};
+    const auto start = steady_clock::now();
+    const Lines lines = run_against(c.reply, 100);
+    EXPECT_LT(steady_clock::now() - start, seconds(8));
+    EXPECT_EQ(server->paths().size(), 4u);
+    EXPECT_EQ(after_the_pass(lines), given_up(c.what, 5));
+  }
+}
+
+// Each 404 takes far longer than a healthy one: the first title's answers still count,
+// then the server is given up.
+TEST_F(CoverPhaseServer, SlowDefiniteAnswersAreGivenUp) {
+  const Lines lines = run_against({HttpTestServer::response(404, ""), {}, std::chrono::milliseconds(2)}, 200);
+  EXPECT_EQ(server->paths().size(), 4u);
+  EXPECT_EQ(after_the_pass(lines), given_up("antwortet zu langsam", 4, 1));
+  EXPECT_EQ(rows_of(dir.path("bin/notfound.dbf")), (std::vector<std::pair<std::string, std::string>>{{title(0), ""}}));
+}
+
+TEST_F(CoverPhase, AnUnusableServerSettingAsksNothing) {
+  write_pool({title(0), title(1)});
+  config.internet = true;
+  config.download_server = "127.0.0.1:99999";
+  const Lines lines = run();
+  EXPECT_EQ(joined(lines, 0, 7), settings() + "\n"
+            "Warnung: Server-Eintrag 127.0.0.1:99999 ist ung\xFCltig, es werden keine Cover heruntergeladen.\n\n"
+            "Suche nach Covers... \n"
+            "Warnung: 2 Titel konnten nicht im Internet gesucht werden.\n");
 }
 
 }  // namespace

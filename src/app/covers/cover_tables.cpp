@@ -8,12 +8,16 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "storage/dbf_health.h"
 
 namespace torvane::app {
 namespace {
 
 const std::array<storage::FieldSpec, 2> kCoverSchema = {{{"ISBN", 'C', 13, 0}, {"COVER", 'M', 10, 0}}};
 const std::array<storage::FieldSpec, 1> kNotFoundSchema = {{{"ISBN", 'C', 13, 0}}};
+// What a build under the build name leaves beside it: the memo and index files, and
+// the index's own temporary file.
+constexpr std::string_view kBuildCompanions[] = {"fpt", "cdx", "cdx.tmp"};
 
 std::size_t last_separator(std::string_view path) { return path.find_last_of("\\/"); }
 
@@ -49,6 +53,76 @@ bool attach_or_create(storage::DbfTable& table, const std::string& index) {
   return table.create_index(index);
 }
 
+std::span<const storage::FieldSpec> schema_of(CoverTable kind) {
+  if (kind == CoverTable::cover) return kCoverSchema;
+  return kNotFoundSchema;
+}
+
+// The memo and index files of a table, in the order they are put into place.
+std::array<std::string, 2> companions_of(std::string_view table) {
+  return {cover_memo_path(table), cover_index_path(table)};
+}
+
+void delete_build(const std::string& temporary) {
+  for (const std::string& companion : companions_of(temporary)) platform::delete_file(companion);
+  platform::delete_file(temporary);
+}
+
+// A memo or index file under the table's name without the table: left by a run killed
+// while the table was put into place or made anew.
+void delete_orphaned_companions(const std::string& path) {
+  if (platform::file_exists(path)) return;
+  for (const std::string& companion : companions_of(path)) platform::delete_file(companion);
+}
+
+// The table under its build name, empty, with its memo file (when the schema has one)
+// and its index; closed again.
+bool build_empty(const std::string& temporary, std::span<const storage::FieldSpec> schema, const std::string& path,
+                 bool shared) {
+  if (!storage::DbfTable::create(temporary, schema, storage::Variant::cdx)) return false;
+  auto table = storage::DbfTable::open(
+      temporary, storage::OpenOptions().with_variant(storage::Variant::cdx).with_alias("BUILD").with_shared(shared));
+  if (!table) return false;
+  const bool indexed = table->create_index(cover_index_path(temporary), "ISBN", cover_index_path(path));
+  return table->close() && indexed;
+}
+
+// Companions first, the table last: under its final name it always has them.
+bool put_in_place(const std::string& temporary, const std::string& path) {
+  const std::array<std::string, 2> from = companions_of(temporary);
+  const std::array<std::string, 2> to = companions_of(path);
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    if (platform::file_exists(from[i]) && !platform::rename_file(from[i], to[i])) return false;
+  }
+  return platform::rename_file(temporary, path);
+}
+
+bool create_complete(std::string_view table, CoverTable kind, bool shared) {
+  const std::string path(table);
+  remove_build_leftovers(path, kBuildCompanions);
+  delete_orphaned_companions(path);
+  const std::string temporary = build_name(path);
+  if (build_empty(temporary, schema_of(kind), path, shared) && put_in_place(temporary, path)) return true;
+  delete_build(temporary);
+  delete_orphaned_companions(path);
+  return false;
+}
+
+// A table cut short or without its memo file holds nothing that can be used: it goes,
+// the table first, and an empty one takes its place.
+bool make_anew(const std::string& path, CoverTable kind, bool shared) {
+  XOUT("Warnung: Datei " + path +
+       (kind == CoverTable::cover ? " ist unvollst\xE4ndig, die Cover darin sind verloren; sie wird leer neu angelegt."
+                                  : " ist unvollst\xE4ndig und wird leer neu angelegt."));
+  if (!platform::delete_file(path)) {
+    XOUT("Error: Datei " + path + " konnte nicht gel\xF6scht werden.");
+    return false;
+  }
+  if (create_complete(path, kind, shared)) return true;
+  XOUT("Error: Datei " + path + " wurde nicht angelegt.");
+  return false;
+}
+
 }  // namespace
 
 std::string cover_index_path(std::string_view table) { return fileutil::I_FILENOEXT(table) + ".cdx"; }
@@ -63,6 +137,8 @@ std::string beside(std::string_view path, std::string_view file_name) {
 bool folder_writable(std::string_view folder) {
   const std::string dir = folder.empty() ? std::string(".") : std::string(folder);
   if (!platform::directory_exists(dir) || platform::is_read_only(dir)) return false;
+  // A probe that a killed run could not remove any more goes now.
+  for (const std::string& name : platform::list_files(dir, "~probe*.tmp", true)) platform::delete_file(dir + "/" + name);
   const std::string probe = dir + "/~probe" + std::to_string(platform::wall_clock_nanoseconds()) + ".tmp";
   platform::File file = platform::File::open(probe, platform::Access::read_write, platform::Share::compatibility,
                                              platform::Disposition::create_always);
@@ -80,12 +156,20 @@ NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view execu
   return {cover_side, true};
 }
 
-bool create_cover_table(std::string_view path) {
-  return storage::DbfTable::create(path, kCoverSchema, storage::Variant::cdx);
+bool create_cover_table(std::string_view path, bool shared) {
+  return create_complete(path, CoverTable::cover, shared);
 }
 
-bool create_not_found_table(std::string_view path) {
-  return storage::DbfTable::create(path, kNotFoundSchema, storage::Variant::cdx);
+bool create_not_found_table(std::string_view path, bool shared) {
+  return create_complete(path, CoverTable::not_found, shared);
+}
+
+bool restore_cover_table(std::string_view table, CoverTable kind, bool shared) {
+  const std::string path(table);
+  const storage::TableHealth health = storage::inspect_table(path, storage::Variant::cdx);
+  if (health.needs_rebuild()) return make_anew(path, kind, shared);
+  if (health.needs_repair()) mend_table(path, storage::Variant::cdx);
+  return true;
 }
 
 storage::OpenOptions cover_open_options(const RunConfig& config, std::string alias, bool read_only) {
@@ -96,7 +180,9 @@ storage::OpenOptions cover_open_options(const RunConfig& config, std::string ali
       .with_read_only(read_only);
 }
 
-std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, const storage::OpenOptions& options) {
+std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, CoverTable kind,
+                                                    const storage::OpenOptions& options) {
+  if (!restore_cover_table(path, kind, options.shared.value_or(false))) return nullptr;
   auto table = open_pool_table(path, options);
   if (!table) return nullptr;
   const std::string index = cover_index_path(path);
@@ -131,15 +217,17 @@ void KeyLookup::added(const std::string& key) {
 }
 
 void repair_cover_indexes(const RunConfig& config, std::string_view executable) {
-  const auto repair = [&](const std::string& path, const char* alias) {
-    if (!platform::file_exists(path) || platform::file_exists(cover_index_path(path))) return;
+  const auto repair = [&](const std::string& path, CoverTable kind, const char* alias) {
+    if (!platform::file_exists(path) || !restore_cover_table(path, kind, !config.exclusive) ||
+        platform::file_exists(cover_index_path(path)))
+      return;
     if (auto table = open_pool_table(path, cover_open_options(config, alias), true)) {
       table->create_index(cover_index_path(path));
       table->close();
     }
   };
-  repair(config.cover_dbf, "COVER");
-  repair(not_found_place(config.cover_dbf, executable).path, "NOTFOUND");
+  repair(config.cover_dbf, CoverTable::cover, "COVER");
+  repair(not_found_place(config.cover_dbf, executable).path, CoverTable::not_found, "NOTFOUND");
 }
 
 // ---- The import table ----------------------------------------------------------------

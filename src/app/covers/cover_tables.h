@@ -14,6 +14,12 @@
 // A cover or not-found index that does not hold one key per record (a run killed
 // before its index pages were written) is rebuilt when the table is opened, so a
 // title with a cover is never given a second one.
+//
+// Both tables are created complete under a build name ("cover~4711.dbf" with its
+// .fpt and .cdx) and renamed into place, the table last, so that the table under its
+// final name always has its memo file and index. One found incomplete all the same (a
+// run killed before this was so, or a table copied in part) is made usable again
+// before it is used, with one "Warnung: " line.
 
 #include <cstdint>
 #include <map>
@@ -46,17 +52,34 @@ struct NotFoundPlace {
 // Where the not-found table is, or where a new one goes.
 NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view executable);
 
-bool create_cover_table(std::string_view path);
-bool create_not_found_table(std::string_view path);
+enum class CoverTable { cover, not_found };
+
+// Creates the table, empty and complete: built with its memo file and index under its
+// build name and renamed into place, the companions first and the table last. What a
+// killed run left under build names of the table goes first, as do a memo or index
+// file of the final name without its table. The index is built in the given open mode.
+// False when it failed; nothing is then left under the final names.
+bool create_cover_table(std::string_view path, bool shared = false);
+bool create_not_found_table(std::string_view path, bool shared = false);
+
+// Makes a table that a killed run left incomplete usable again, with one "Warnung: "
+// line: one too short for its header, or without its memo file, is made anew and
+// empty (the images of a cover table are lost with its memo file); one whose header
+// disagrees with its records or with its index file is mended in place. A missing
+// file, or one that is no table at all, is left to the caller, which reports it. False
+// when the table could not be made anew.
+bool restore_cover_table(std::string_view path, CoverTable kind, bool shared = false);
 
 // CDX variant and the run's open mode.
 storage::OpenOptions cover_open_options(const RunConfig& config, std::string alias, bool read_only = false);
 
-// A table searched through its ISBN order: attaches the CDX file or creates it when it
-// is missing, and rebuilds it when its keys do not match the records one for one.
-// Prints "Error: Datei <path> ist beschädigt." (or "hat kein Feld ISBN.", "konnte nicht
-// geöffnet werden.") and gives nullptr when the table cannot be used.
-std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, const storage::OpenOptions& options);
+// A table searched through its ISBN order, restored first when it is incomplete
+// (restore_cover_table): attaches the CDX file or creates it when it is missing, and
+// rebuilds it when its keys do not match the records one for one. Prints "Error: Datei
+// <path> ist beschädigt." (or "hat kein Feld ISBN.", "konnte nicht geöffnet werden.")
+// and gives nullptr when the table cannot be used.
+std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, CoverTable kind,
+                                                    const storage::OpenOptions& options);
 
 // Whether a key is in a cover or not-found table. A table this run holds exclusively is
 // read once in record order and its keys kept in memory, together with the keys the
@@ -73,7 +96,8 @@ class KeyLookup {
   std::optional<IsbnKeyMap> keys_;
 };
 
-// Before the cover phase: a cover or not-found table without its CDX file gets one.
+// Before the cover phase: a cover or not-found table that is incomplete is restored
+// (restore_cover_table), and one without its CDX file gets one.
 void repair_cover_indexes(const RunConfig& config, std::string_view executable);
 
 // The import table of covers, searched by ISBN through its own first order when that

@@ -173,6 +173,34 @@ void ResponseParser::take_body_bytes(std::string_view& bytes, std::uint64_t limi
   bytes.remove_prefix(n);
 }
 
+void ResponseParser::feed_line(std::string_view& bytes) {
+  // Chunk-size lines and chunk ends come with body bytes, which the body limit bounds;
+  // every other line counts against the head.
+  const bool head = state_ == State::status_line || state_ == State::headers || state_ == State::trailers;
+  const std::size_t before = bytes.size();
+  const bool whole = take_line(bytes);
+  if (head) {
+    head_bytes_ += before - bytes.size();
+    if (head_bytes_ > kHttpMaxHead) {
+      state_ = State::malformed;
+      return;
+    }
+  }
+  if (!whole) return;
+  if (state_ == State::status_line) {
+    on_status_line();
+  } else if (state_ == State::headers) {
+    on_header_line();
+  } else if (state_ == State::chunk_size) {
+    on_chunk_size_line();
+  } else if (state_ == State::chunk_end) {
+    state_ = line_.empty() ? State::chunk_size : State::malformed;
+  } else if (line_.empty()) {
+    state_ = State::complete;  // the empty line after the trailers
+  }
+  line_.clear();
+}
+
 void ResponseParser::feed(std::string_view bytes) {
   while (!bytes.empty() && !finished()) {
     switch (state_) {
@@ -180,22 +208,9 @@ void ResponseParser::feed(std::string_view bytes) {
       case State::headers:
       case State::chunk_size:
       case State::chunk_end:
-      case State::trailers: {
-        if (!take_line(bytes)) break;
-        if (state_ == State::status_line) {
-          on_status_line();
-        } else if (state_ == State::headers) {
-          on_header_line();
-        } else if (state_ == State::chunk_size) {
-          on_chunk_size_line();
-        } else if (state_ == State::chunk_end) {
-          state_ = line_.empty() ? State::chunk_size : State::malformed;
-        } else if (line_.empty()) {
-          state_ = State::complete;  // the empty line after the trailers
-        }
-        line_.clear();
+      case State::trailers:
+        feed_line(bytes);
         break;
-      }
       case State::body_sized:
       case State::chunk_data: {
         std::size_t before = bytes.size();
@@ -243,7 +258,8 @@ const char* exchange_end_name(ExchangeEnd end) {
 
 HttpResponse http_exchange(const HttpTarget& target, std::string_view path) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + target.total;
+  const auto start = Clock::now();
+  const auto deadline = start + target.total;
   // Each wait is the configured time-out, cut to what is left of the whole exchange.
   auto next_wait = [&]() -> int {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -252,16 +268,20 @@ HttpResponse http_exchange(const HttpTarget& target, std::string_view path) {
   };
 
   HttpResponse response;
+  auto end_as = [&](ExchangeEnd end) {
+    response.end = end;
+    response.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  };
   platform::Socket socket = platform::Socket::connect(target.host, target.port, next_wait());
   if (!socket.is_open()) {
-    response.end = ExchangeEnd::no_connection;
+    end_as(ExchangeEnd::no_connection);
     return response;
   }
   platform::NetStatus sent = socket.send_all(http_request(target.host_header, path), next_wait());
   // A server that answers and hangs up before taking the whole request may still have
   // sent a complete response; anything else that went wrong ends the exchange here.
   if (sent != platform::NetStatus::ok && sent != platform::NetStatus::closed) {
-    response.end = ExchangeEnd::send_failed;
+    end_as(ExchangeEnd::send_failed);
     return response;
   }
 
@@ -289,9 +309,9 @@ HttpResponse http_exchange(const HttpTarget& target, std::string_view path) {
   socket.close();
   if (parser.state() == ResponseParser::State::malformed) end = ExchangeEnd::malformed;
   if (parser.state() == ResponseParser::State::too_large) end = ExchangeEnd::too_large;
-  response.end = end;
   response.status = parser.status();
   response.body = parser.take_body();
+  end_as(end);
   return response;
 }
 

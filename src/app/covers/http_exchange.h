@@ -16,6 +16,7 @@
 //                                  ^---------------------------------+
 //                             chunk_size "0" -> trailers ----------> complete
 //   any state -> malformed | too_large
+//   (an interim answer, status 1xx, goes from headers back to status_line)
 //
 // A response is complete only when its end is certain: the announced length arrived,
 // the last chunk and the trailer lines arrived, or, without either, the server closed
@@ -31,6 +32,10 @@ namespace torvane::app {
 
 // A status, header, chunk-size or trailer line: at most this many bytes, line end included.
 constexpr std::size_t kHttpMaxLine = 500;
+// The status lines and header lines of every answer (interim "1xx" answers included) and
+// the trailer lines together: at most this many bytes. A server that sends header lines
+// or interim answers without end is given up as soon as they pass it.
+constexpr std::size_t kHttpMaxHead = 64u * 1024u;
 // The largest body accepted; a longer one ends the exchange.
 constexpr std::size_t kHttpMaxBody = 16u * 1024u * 1024u;
 // The body is read in pieces of at most this many bytes.
@@ -75,6 +80,8 @@ class ResponseParser {
  private:
   // Collects one line; true when a whole line is in line_ (without its CR LF).
   bool take_line(std::string_view& bytes);
+  // Feeds bytes to a line state (status, header, chunk-size or trailer line).
+  void feed_line(std::string_view& bytes);
   void on_status_line();
   void on_header_line();
   void on_headers_end();
@@ -88,6 +95,7 @@ class ResponseParser {
   bool has_length_ = false;
   std::uint64_t length_ = 0;     // announced Content-Length
   std::uint64_t remaining_ = 0;  // bytes left of the body or of the current chunk
+  std::size_t head_bytes_ = 0;   // status, header and trailer bytes so far
   std::string body_;
 };
 
@@ -107,6 +115,7 @@ struct HttpResponse {
   ExchangeEnd end = ExchangeEnd::no_connection;
   int status = 0;    // the status code, 0 when no status line was read
   std::string body;  // the body as far as it arrived
+  std::chrono::milliseconds elapsed{0};  // the whole exchange, name resolution included
 };
 
 struct HttpTarget {
@@ -114,7 +123,7 @@ struct HttpTarget {
   std::uint16_t port = 80;
   std::string host_header;           // the Host line's value
   int wait_ms = 20000;               // connecting and every wait for data
-  std::chrono::milliseconds total{std::chrono::minutes(3)};  // the whole exchange
+  std::chrono::milliseconds total{std::chrono::seconds(15)};  // the whole exchange
 };
 
 // Runs one exchange: connect, send the request for path, read the response.

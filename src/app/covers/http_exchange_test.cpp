@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -134,6 +135,53 @@ TEST(ResponseParser, BodyLimitAcrossChunksAndCloseDelimited) {
   EXPECT_EQ(to_close.state(), State::too_large);
 }
 
+std::string repeated(std::string_view text, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// A head of exactly `size` bytes: status line, filler header lines, a length of 1 and
+// the empty line; the body "x" follows.
+std::string head_of(std::size_t size) {
+  std::string head = "HTTP/1.1 200 OK\r\n";
+  const std::string tail = "Content-Length: 1\r\n\r\n";
+  while (head.size() + tail.size() < size) {
+    const std::size_t room = std::min<std::size_t>(size - head.size() - tail.size(), 100);
+    head += "X: " + std::string(room - 5, 'a') + "\r\n";
+  }
+  return head + tail + "x";
+}
+
+TEST(ResponseParser, HeadsWithoutEndAreCutOff) {
+  struct Case {
+    const char* name;
+    std::string input;
+    State state;
+  } cases[] = {
+      {"head at the limit", head_of(kHttpMaxHead), State::complete},
+      {"head one byte over", head_of(kHttpMaxHead + 1), State::malformed},
+      {"header lines without end", "HTTP/1.1 200 OK\r\n" + repeated("X-Filler: 0123456789\r\n", 5000),
+       State::malformed},
+      {"interim answers without end", repeated("HTTP/1.1 100 Continue\r\n\r\n", 5000), State::malformed},
+      {"trailer lines without end",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n" + repeated("X: y\r\n", 20000),
+       State::malformed},
+      // Chunk-size lines come with body bytes, which the body limit bounds.
+      {"many small chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                repeated("1\r\nx\r\n", 20000) + "0\r\n\r\n",
+       State::complete},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t piece : {c.input.size(), std::size_t{1}, std::size_t{333}}) {
+      SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+      ResponseParser p;
+      for (std::size_t at = 0; at < c.input.size(); at += piece) p.feed(std::string_view(c.input).substr(at, piece));
+      EXPECT_EQ(p.state(), c.state);
+    }
+  }
+}
+
 TEST(ResponseParser, ReadsNoMoreThanAPieceOrTheRestOfTheBody) {
   ResponseParser p;
   EXPECT_EQ(p.wanted(), kHttpPiece);
@@ -229,6 +277,25 @@ TEST(HttpExchange, WaitsAreBounded) {
     HttpResponse r = http_exchange(local(server.port(), 150), "/x");
     EXPECT_EQ(r.end, ExchangeEnd::timed_out);
     EXPECT_LT(steady_clock::now() - start, seconds(3));
+    EXPECT_GE(r.elapsed, milliseconds(100));  // about the one wait
+  }
+  // Header lines without end, each well within the wait.
+  {
+    HttpTestServer server(
+        [](const std::string&) { return ScriptedReply{"HTTP/1.1 200 OK\r\n", {}, milliseconds(5), false, "X: y\r\n"}; });
+    HttpTarget t = local(server.port(), 500);
+    t.total = milliseconds(300);
+    auto start = steady_clock::now();
+    HttpResponse r = http_exchange(t, "/x");
+    EXPECT_EQ(r.end, ExchangeEnd::timed_out);
+    EXPECT_LT(steady_clock::now() - start, seconds(3));
+  }
+  // The same sent as fast as the connection goes: cut off at the head limit.
+  {
+    HttpTestServer server(
+        [](const std::string&) { return ScriptedReply{"HTTP/1.1 200 OK\r\n", {}, {}, false, "X: y\r\n"}; });
+    HttpResponse r = http_exchange(local(server.port(), 5000), "/x");
+    EXPECT_EQ(r.end, ExchangeEnd::malformed);
   }
   // Drips a byte at a time, each well within the wait: the whole exchange is bounded.
   {

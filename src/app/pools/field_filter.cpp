@@ -14,6 +14,20 @@ namespace torvane::app {
 namespace {
 
 constexpr int kBackups = 9;
+// The extensions of the backups, companions of the MAB2 file's temporary names.
+constexpr std::string_view kBackupExtensions[kBackups] = {"BK1", "BK2", "BK3", "BK4", "BK5",
+                                                          "BK6", "BK7", "BK8", "BK9"};
+
+// Copies the MAB2 file to the backup under a temporary name and renames it when it is
+// complete, so that a backup name never holds a part of the file.
+bool make_backup(const std::string& mab, const std::string& backup) {
+  const std::string temporary = build_name(backup);
+  const auto size = platform::file_size(mab);
+  const bool made = platform::copy_file(mab, temporary) && size && platform::file_size(temporary) == size &&
+                    platform::rename_file(temporary, backup);
+  if (!made) platform::delete_file(temporary);
+  return made;
+}
 
 // Takes one line in pieces and writes it trimmed of surrounding blanks, with CR LF
 // before it unless the file is still empty; then keeps it only when its tag passes.
@@ -99,9 +113,45 @@ class TagTest {
   std::array<Slot, std::size_t{1} << kSlotBits> slots_{};
 };
 
+// Whether two files have the same size and last-write instant: a copy that kept the
+// time of a file not changed since.
+bool same_file_state(const std::string& a, const std::string& b) {
+  const auto size = platform::file_size(a);
+  const auto time = platform::last_write_instant(a);
+  return size && time && size == platform::file_size(b) && time == platform::last_write_instant(b);
+}
+
+// Writes the filtered lines of the backup beside the MAB2 file and lets them take its
+// place; reports what fails.
+void replace_filtered(const std::string& mab, const std::string& backup, const PermittedFields& table,
+                      std::string_view exclusions) {
+  // A file marked read-only is not replaced: it counts as one that cannot be deleted.
+  if (platform::is_read_only(mab)) {
+    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
+    return;
+  }
+
+  // The filtered file is written beside the old one and then takes its place.
+  const std::string fresh = build_name(mab);
+  if (!write_filtered(backup, fresh, table, exclusions)) {
+    platform::delete_file(fresh);
+    XOUT("Error: Datei " + mab + " konnte nicht neu geschrieben werden, die Daten sind in " + backup + ".");
+    return;
+  }
+  const bool emptied = platform::file_size(fresh) == 0u && platform::file_size(backup).value_or(0) > 0;
+  if (!platform::rename_file(fresh, mab)) {
+    platform::delete_file(fresh);
+    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
+    return;
+  }
+  if (emptied) XOUT("Warnung: Datei " + mab + " ist nach dem Filtern leer, die Daten sind in " + backup + ".");
+}
+
 }  // namespace
 
 std::string backup_name(std::string_view mab_path, int n) { return CFILENOEXT(mab_path) + ".BK" + std::to_string(n); }
+
+void remove_filter_leftovers(std::string_view mab_path) { remove_build_leftovers(mab_path, kBackupExtensions); }
 
 bool needs_filtering(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions) {
   MabLineReader reader(mab_path);
@@ -150,40 +200,29 @@ void filter_pool_file(std::string_view mab_path, std::string_view section, const
   }
   if (!filter) return;
 
+  int free = 1;
+  while (free <= kBackups && platform::file_exists(backup_name(mab, free))) ++free;
   std::string backup;
-  for (int n = 1; n <= kBackups && backup.empty(); ++n) {
-    if (!platform::file_exists(backup_name(mab, n))) backup = backup_name(mab, n);
-  }
-  if (backup.empty()) {
-    XOUT("Error: Es konnte keine Backup-Datei angelegt werden!");
-    return;
-  }
-  // The backup must be complete before the file is given up: a copy cut short by a
-  // full disk is no backup.
-  const bool copied = platform::copy_file(mab, backup);
-  if (!copied || !platform::file_exists(backup) || platform::file_size(backup) != platform::file_size(mab)) {
-    if (platform::file_exists(backup)) platform::delete_file(backup);
-    XOUT("Error: Backup-Datei " + CFILENAME(backup) + " konnte nicht angelegt werden!");
-    return;
+  if (free > 1 && same_file_state(backup_name(mab, free - 1), mab)) {
+    // A run that ended after its backup, before the filtered file took the old one's
+    // place, left a backup of this very file: it serves again, so that no second one
+    // is made of the same data.
+    backup = backup_name(mab, free - 1);
+  } else {
+    if (free > kBackups) {
+      XOUT("Error: Es konnte keine Backup-Datei angelegt werden!");
+      return;
+    }
+    backup = backup_name(mab, free);
+    // The backup must be complete before the file is given up: a copy cut short by a
+    // full disk or a killed run is no backup.
+    if (!make_backup(mab, backup) || !platform::file_exists(backup)) {
+      XOUT("Error: Backup-Datei " + CFILENAME(backup) + " konnte nicht angelegt werden!");
+      return;
+    }
   }
   XOUT("Filtere Datei " + backup + "...");
-  // A file marked read-only is not replaced: it counts as one that cannot be deleted.
-  if (platform::is_read_only(mab)) {
-    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
-    return;
-  }
-
-  // The filtered file is written beside the old one and then takes its place.
-  const std::string fresh = build_name(mab);
-  if (!write_filtered(backup, fresh, table, settings.exclusions)) {
-    platform::delete_file(fresh);
-    XOUT("Error: Datei " + mab + " konnte nicht neu geschrieben werden, die Daten sind in " + backup + ".");
-    return;
-  }
-  if (!platform::rename_file(fresh, mab)) {
-    platform::delete_file(fresh);
-    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
-  }
+  replace_filtered(mab, backup, table, settings.exclusions);
 }
 
 }  // namespace torvane::app

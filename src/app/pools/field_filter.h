@@ -7,7 +7,9 @@
 // The rewrite keeps every retained line whole, whatever its length, and goes through a
 // temporary file beside the MAB2 file that is renamed into place at the end: a failure
 // or crash leaves the old file or the complete new one, never a part of it. The backup
-// is verified (present, same size) before the old file is given up.
+// is copied under a temporary name, verified (same size) and only then renamed to its
+// .BKn name, so a copy cut short never passes for a backup. A rewrite that leaves no
+// line of a file that had some says so.
 
 #include <string>
 #include <string_view>
@@ -33,6 +35,10 @@ bool needs_filtering(std::string_view mab_path, const PermittedFields& table, st
 // new file `to`. False when `from` cannot be read or `to` cannot be written completely.
 bool write_filtered(std::string_view from, std::string_view to, const PermittedFields& table,
                     std::string_view exclusions);
+
+// Deletes, with XDELETEFILE's lines, what a killed run left beside the MAB2 file under
+// the temporary names of the rewrite and of the backup copy.
+void remove_filter_leftovers(std::string_view mab_path);
 
 // The whole field filter step for one pool; reports through XOUT.
 void filter_pool_file(std::string_view mab_path, std::string_view section, const PermittedFields& table,

@@ -44,7 +44,7 @@ TEST_F(FieldFilter, RewriteKeepsEveryLineWholeTrimmedAndDropsTheFailingOnes) {
                                            "\r\n" + line_huge + "\r\n100b Name");
   EXPECT_EQ(dir.read("POOL1/pool1.bk1"), original);
   EXPECT_EQ(platform::last_write_time(bk(1)), (platform::LocalTime{2020, 1, 2, 3, 4, 5}));
-  EXPECT_FALSE(dir.exists("POOL1/pool1~.mab"));
+  EXPECT_EQ(platform::list_files(dir.path("POOL1"), "*~*"), Lines{});  // no temporary left
 }
 
 TEST_F(FieldFilter, ExclusionsApplyToTheRewriteAndAnAsteriskDropsEmptyLines) {
@@ -104,6 +104,50 @@ TEST_F(FieldFilter, IncompleteBackupStopsTheStep) {
   run({"2", "POOL1", ""});
   EXPECT_EQ(capture.lines().back(), "Error: Backup-Datei POOL1.BK1 konnte nicht angelegt werden!");
   EXPECT_EQ(dir.read("POOL1/POOL1.MAB"), "999 x\r\n");
+}
+
+TEST_F(FieldFilter, ABackupThatCannotTakeItsNameLeavesNoTemporary) {
+  dir.write("POOL1/POOL1.MAB", "999 x\r\n");
+  dir.write("POOL1/POOL1.BK1", "old");
+  dir.make_dir("POOL1/pool1.bk2");
+  run({"2", "POOL1", ""});
+  EXPECT_EQ(capture.lines().back(), "Error: Backup-Datei POOL1.BK2 konnte nicht angelegt werden!");
+  EXPECT_EQ(platform::list_files(dir.path("POOL1"), "*"), (Lines{"POOL1.BK1", "POOL1.MAB"}));
+}
+
+TEST_F(FieldFilter, LeftoversOfAKilledRewriteOrBackupAreRemoved) {
+  dir.write("POOL1/POOL1.MAB", "### 1\r\n");
+  for (const char* name : {"pool1~31.mab", "pool1~31.bk1", "POOL1~7.BK9", "pool1~31.dbf", "pool1~.bk1", "pool1.bk1"})
+    dir.write(std::string("POOL1/") + name, "partial");
+  remove_filter_leftovers(mab());
+  EXPECT_EQ(platform::list_files(dir.path("POOL1"), "*"), (Lines{"POOL1.MAB", "pool1.bk1", "pool1~.bk1", "pool1~31.dbf"}));
+  EXPECT_EQ(capture.lines().size(), 3u);
+}
+
+TEST_F(FieldFilter, ABackupOfThisVeryFileLeftByAnUnfinishedRunServesAgain) {
+  const std::string original = "### 1\r\n999 x\r\n";
+  dir.write("POOL1/POOL1.MAB", original);
+  dir.write("POOL1/POOL1.BK1", "older data");
+  ASSERT_TRUE(platform::copy_file(mab(), bk(2)));  // the backup, then the run ended
+  run({"2", "POOL1", ""});
+  EXPECT_EQ(capture.lines().back(), "Filtere Datei " + bk(2) + "...");
+  EXPECT_FALSE(dir.exists("POOL1/pool1.bk3"));
+  EXPECT_EQ(dir.read("POOL1/POOL1.MAB"), "### 1");
+  EXPECT_EQ(dir.read("POOL1/pool1.bk2"), original);
+
+  // A backup of other data, or of the same bytes at another time, is no such backup.
+  dir.write("POOL1/POOL1.MAB", original);
+  run({"2", "POOL1", ""});
+  EXPECT_EQ(capture.lines().back(), "Filtere Datei " + bk(3) + "...");
+}
+
+TEST_F(FieldFilter, ARewriteThatKeepsNoLineSaysSo) {
+  dir.write("POOL1/POOL1.MAB", "999 x\r\n001 y");
+  run({"2", "POOL1", ""});
+  EXPECT_EQ(capture.lines().back(),
+            "Warnung: Datei " + mab() + " ist nach dem Filtern leer, die Daten sind in " + bk(1) + ".");
+  EXPECT_EQ(dir.read("POOL1/POOL1.MAB"), "");
+  EXPECT_EQ(dir.read("POOL1/pool1.bk1"), "999 x\r\n001 y");
 }
 
 }  // namespace

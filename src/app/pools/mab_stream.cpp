@@ -135,6 +135,25 @@ bool MabLineReader::pass_rest(const std::function<void(std::string_view)>* sink)
   }
 }
 
+bool foreign_line_ends(std::string_view path) {
+  platform::File file = platform::File::open(path, platform::Access::read, platform::Share::compatibility,
+                                             platform::Disposition::open_existing);
+  if (!file.is_open()) return false;
+  std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
+  bool cr_seen = false;
+  bool cr_last = false;  // the byte before the current chunk
+  for (std::uint64_t at = 0;;) {
+    const std::int64_t n = file.read_at(at, buffer);
+    if (n <= 0) return cr_seen;  // no LF at all
+    const auto* bytes = buffer.data();
+    const auto* lf = static_cast<const std::uint8_t*>(std::memchr(bytes, '\n', static_cast<std::size_t>(n)));
+    if (lf != nullptr) return !(lf == bytes ? cr_last : lf[-1] == '\r');
+    cr_seen = cr_seen || std::memchr(bytes, '\r', static_cast<std::size_t>(n)) != nullptr;
+    cr_last = bytes[n - 1] == '\r';
+    at += static_cast<std::uint64_t>(n);
+  }
+}
+
 // ---- Writer ------------------------------------------------------------------------
 
 BufferedWriter::BufferedWriter(std::string_view path)

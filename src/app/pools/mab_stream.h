@@ -62,6 +62,13 @@ class MabLineReader {
   bool failed_ = false;
 };
 
+// Whether a file's lines end otherwise than with CR LF, as after a conversion by a tool
+// of another system: its first LF has no CR before it, or it has a CR and no LF at all.
+// A file whose first LF follows a CR is a CR LF file whatever stray CRs or LFs its
+// lines hold, and one without CR or LF is a single line. Reads up to the first LF.
+// False when the file cannot be read.
+bool foreign_line_ends(std::string_view path);
+
 // Appends bytes to a new file through a large buffer; can take back what was written
 // since a position. The file is created (or truncated) at open.
 class BufferedWriter {

@@ -84,5 +84,24 @@ TEST(BufferedWriter, RewindTakesBackBufferedAndWrittenBytes) {
   EXPECT_EQ(dir.read("b.txt"), "headtail");
 }
 
+TEST(ForeignLineEnds, TheFirstLineEndDecides) {
+  testing::TempDir dir;
+  const std::string far(70'000, 'x');  // beyond one read
+  struct Case {
+    std::string bytes;
+    bool foreign;
+  } cases[] = {
+      {"### 1\r\n540 a\r\n", false},     {"### 1\n540 a\n", true},        {"### 1\r540 a\r", true},
+      {"### 1\r\n540\na\r551\r\n", false}, {"a\rb\r\nc", false},             {"single line", false},
+      {"", false},                        {"\n", true},                     {far + "\r\n", false},
+      {far + "\n", true},                 {far + "\r" + far, true},          {std::string(65'535, 'x') + "\r\n", false},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    dir.write("a.mab", cases[i].bytes);
+    EXPECT_EQ(foreign_line_ends(dir.path("a.mab")), cases[i].foreign) << i;
+  }
+  EXPECT_FALSE(foreign_line_ends(dir.path("missing.mab")));
+}
+
 }  // namespace
 }  // namespace torvane::app

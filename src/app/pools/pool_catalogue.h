@@ -7,7 +7,8 @@
 //                 the medium root, appended to it as they are
 //
 // Every lookup goes through the INI reader (which keeps the parsed file), so the
-// catalogue holds no state of its own.
+// catalogue holds no state of its own. Every path it hands out has passed the checks
+// of pool_entry_check.h; a pool whose paths fail them is left out with one line.
 
 #include <functional>
 #include <string>
@@ -29,24 +30,33 @@ std::string pool_ini_path(std::string_view medium_root);
 void for_each_pool(std::string_view ini_path, int limit,
                    const std::function<void(int number, const std::string& section)>& visit);
 
-// What the per-pool steps need of one pool, and why a pool is left out.
+// What the per-pool steps need of one pool, and why a pool is left out: no `Name`, no
+// MAB2 file entry, or a path that must not be used (`problem` is its "Error: " line).
 struct PoolEntry {
-  enum class Status { ok, no_name, no_mab_file };
+  enum class Status { ok, no_name, no_mab_file, rejected };
   Status status = Status::ok;
   int number = 0;
   std::string section;
   std::string mab_path;
   std::string table_path;
   std::string index_path;
+  std::string problem;
 };
 
 // Name resolution for the per-pool steps.
 PoolEntry resolve_pool(std::string_view ini_path, int number, const std::string& section,
                        std::string_view medium_root, storage::Variant index_mode);
 
-// The table path the pool table import uses: `DBFFile`, else `File` without extension
-// + ".dbf", else "" (the pool is left out).
-std::string import_table_path(std::string_view ini_path, const std::string& section, std::string_view medium_root);
+// The table the pool table import reads for a pool: `DBFFile`, else `File` without
+// extension + ".dbf", else none (the pool is left out without a line). A pool that
+// the per-pool steps rejected is left out as well, without a second line; a path
+// that leads outside the medium is left out with `problem`.
+struct PoolImport {
+  std::string path;  // "" when the pool is left out
+  std::string problem;
+};
+PoolImport pool_import(std::string_view ini_path, int number, const std::string& section,
+                         std::string_view medium_root, storage::Variant index_mode);
 
 // "cdx" or "ntx".
 std::string_view index_extension(storage::Variant index_mode);

@@ -61,10 +61,43 @@ TEST_F(PoolCatalogue, NamesOfThePerPoolSteps) {
 }
 
 TEST_F(PoolCatalogue, ImportPathsNeedDbfFileOrFile) {
-  EXPECT_EQ(import_table_path(ini(), "Pool1", root), "D:\\DVD\\P1\\ISBN.DBF");
-  EXPECT_EQ(import_table_path(ini(), "Pool2", root), "D:\\DVD\\P2.V1\\P2.dbf");
-  EXPECT_EQ(import_table_path(ini(), "Only", root), "");  // MABFile is not consulted
-  EXPECT_EQ(import_table_path(ini(), "Nameless", root), "D:\\DVD\\P4\\P4.dbf");  // no Name needed
+  const auto import = [&](int n, const std::string& section) { return pool_import(ini(), n, section, root, Variant::cdx); };
+  EXPECT_EQ(import(1, "Pool1").path, "D:\\DVD\\P1\\ISBN.DBF");
+  EXPECT_EQ(import(2, "Pool2").path, "D:\\DVD\\P2.V1\\P2.dbf");
+  EXPECT_EQ(import(3, "Only").path, "");  // MABFile is not consulted
+  EXPECT_EQ(import(4, "Nameless").path, "D:\\DVD\\P4\\P4.dbf");  // no Name needed
+  EXPECT_EQ(import(4, "Nameless").problem, "");
+}
+
+TEST_F(PoolCatalogue, EntriesLeadingOutOfTheMediumLeaveThePoolOut) {
+  dir.write("POOL.INI",
+            "[Pool]\r\n1=Good\r\n2=Climb\r\n3=Abs\r\n4=Drive\r\n5=Away\r\n"
+            "[Good]\r\nName=G\r\nFile=G\\G.MAB\r\nDBFFile=G\\..\\G\\G.DBF\r\n"
+            "[Climb]\r\nName=C\r\nFile=C\\C.MAB\r\nDBFFile=..\\..\\outside\\evil.dbf\r\n"
+            "[Abs]\r\nName=A\r\nFile=A\\A.MAB\r\nCDXFile=/srv/x/abs.cdx\r\n"
+            "[Drive]\r\nName=D\r\nMABFile=C:\\D.MAB\r\n"
+            "[Away]\r\nFile=..\\A.MAB\r\n");  // no Name: only the import sees it
+  const auto expected = [&](const std::string& key, const std::string& section, const std::string& value) {
+    return "Error: Eintrag " + key + " in Sektion [" + section + "] von " + ini() +
+           " f\xFChrt aus dem Datentr\xE4ger hinaus: " + value;
+  };
+  EXPECT_EQ(resolve(1, "Good").status, PoolEntry::Status::ok);
+  EXPECT_EQ(resolve(1, "Good").table_path, "D:\\DVD\\G\\..\\G\\G.DBF");
+  const PoolEntry climb = resolve(2, "Climb");
+  EXPECT_EQ(climb.status, PoolEntry::Status::rejected);
+  EXPECT_EQ(climb.problem, expected("DBFFile", "Climb", "..\\..\\outside\\evil.dbf"));
+  EXPECT_EQ(resolve(3, "Abs").problem, expected("CDXFile", "Abs", "/srv/x/abs.cdx"));
+  EXPECT_EQ(resolve(4, "Drive").problem, expected("MABFile", "Drive", "C:\\D.MAB"));
+
+  // The import leaves out what the per-pool steps rejected without a second line, and
+  // reports what only it reads.
+  const PoolImport climbing = pool_import(ini(), 2, "Climb", root, Variant::cdx);
+  EXPECT_EQ(climbing.path, "");
+  EXPECT_EQ(climbing.problem, "");
+  const PoolImport away = pool_import(ini(), 5, "Away", root, Variant::cdx);
+  EXPECT_EQ(away.path, "");
+  EXPECT_EQ(away.problem, expected("File", "Away", "..\\A.MAB"));
+  EXPECT_EQ(pool_import(ini(), 1, "Good", root, Variant::cdx).path, "D:\\DVD\\G\\..\\G\\G.DBF");
 }
 
 TEST(PoolSelection, SectionsSeparatedBySemicolonsIgnoringCase) {

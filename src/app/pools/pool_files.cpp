@@ -1,33 +1,73 @@
 #include "app/pools/pool_files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
 #include "app/console.h"
+#include "app/path_helpers.h"
 #include "fileutil/library.h"
-#include "platform/file.h"
 #include "platform/fs.h"
-#include "storage/byte_order.h"
-#include "storage/dbf_format.h"
-#include "storage/dbf_record.h"
+#include "platform/process.h"
+#include "storage/dbf_health.h"
 
 namespace torvane::app {
 
+namespace {
+
+// Where the file-name part of a path starts, and its first point (or its end).
+struct NameParts {
+  std::size_t name = 0;
+  std::size_t point = 0;
+};
+NameParts name_parts(std::string_view path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  const std::size_t name = separator == std::string_view::npos ? 0 : separator + 1;
+  const std::size_t point = path.find('.', name);
+  return {name, point == std::string_view::npos ? path.size() : point};
+}
+
+}  // namespace
+
 bool newer(std::string_view a, std::string_view b) {
-  const auto time_a = platform::last_write_time(a);
-  const auto time_b = platform::last_write_time(b);
+  const auto time_a = platform::last_write_instant(a);
+  const auto time_b = platform::last_write_instant(b);
   return time_a && time_b && *time_a > *time_b;
 }
 
 std::string build_name(std::string_view path) {
-  const std::size_t separator = path.find_last_of("\\/");
-  const std::size_t name_start = separator == std::string_view::npos ? 0 : separator + 1;
-  const std::size_t point = path.find('.', name_start);
-  const std::size_t at = point == std::string_view::npos ? path.size() : point;
-  std::string name(path.substr(0, at));
+  const NameParts parts = name_parts(path);
+  std::string name(path.substr(0, parts.point));
   name += '~';
-  name += path.substr(at);
+  name += std::to_string(platform::process_id());
+  name += path.substr(parts.point);
   return name;
+}
+
+bool is_build_leftover(std::string_view name, std::string_view path, std::span<const std::string_view> companions) {
+  const NameParts parts = name_parts(path);
+  const std::string_view stem = path.substr(parts.name, parts.point - parts.name);
+  if (name.size() <= stem.size() + 1 || !fileutil::equal_ignoring_case(name.substr(0, stem.size()), stem) ||
+      name[stem.size()] != '~')
+    return false;
+  name.remove_prefix(stem.size() + 1);
+  const std::size_t digits = name.find_first_not_of("0123456789");
+  if (digits == 0) return false;
+  const std::string_view rest = digits == std::string_view::npos ? std::string_view{} : name.substr(digits);
+  if (fileutil::equal_ignoring_case(rest, path.substr(parts.point))) return true;
+  if (rest.empty() || rest.front() != '.') return false;
+  return std::any_of(companions.begin(), companions.end(), [&](std::string_view extension) {
+    return fileutil::equal_ignoring_case(rest.substr(1), extension);
+  });
+}
+
+void remove_build_leftovers(std::string_view path, std::span<const std::string_view> companions) {
+  const NameParts parts = name_parts(path);
+  const std::string folder(path.substr(0, parts.name));
+  const std::string stem(path.substr(parts.name, parts.point - parts.name));
+  for (const std::string& name : platform::list_files(folder, stem + "~*")) {
+    if (is_build_leftover(name, path, companions)) XDELETEFILE(folder + name);
+  }
 }
 
 std::unique_ptr<storage::DbfTable> begin_build(const std::string& temporary, std::span<const storage::FieldSpec> schema,
@@ -39,10 +79,12 @@ std::unique_ptr<storage::DbfTable> begin_build(const std::string& temporary, std
   return table;
 }
 
-bool finish_build(std::unique_ptr<storage::DbfTable> table, const std::string& temporary, const std::string& path) {
+bool finish_build(std::unique_ptr<storage::DbfTable> table, const std::string& temporary, const std::string& path,
+                  std::string_view older_than) {
   const bool closed = table->close();
   table.reset();
-  if (closed && platform::rename_file(temporary, path)) return true;
+  const bool dated = older_than.empty() || make_older_than(temporary, older_than);
+  if (closed && dated && platform::rename_file(temporary, path)) return true;
   discard_build(temporary);
   return false;
 }
@@ -53,47 +95,30 @@ void discard_build(const std::string& temporary) {
 }
 
 bool make_older_than(std::string_view path, std::string_view reference) {
-  using namespace std::chrono;
-  const auto time = platform::last_write_time(reference);
-  if (!time) return false;
-  const sys_days date{year{time->year} / month{static_cast<unsigned>(time->month)} /
-                      day{static_cast<unsigned>(time->day)}};
-  const sys_seconds moment = date + hours{time->hour} + minutes{time->minute} + seconds{time->second} - seconds{1};
-  const sys_days earlier_date = floor<days>(moment);
-  const year_month_day ymd{earlier_date};
-  const hh_mm_ss clock{moment - earlier_date};
-  platform::LocalTime earlier;
-  earlier.year = static_cast<int>(ymd.year());
-  earlier.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
-  earlier.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
-  earlier.hour = static_cast<int>(clock.hours().count());
-  earlier.minute = static_cast<int>(clock.minutes().count());
-  earlier.second = static_cast<int>(clock.seconds().count());
-  return platform::set_last_write_time(path, earlier);
+  const auto time = platform::last_write_instant(reference);
+  return time && platform::set_last_write_instant(path, *time - std::chrono::seconds(1));
 }
 
 void keep_index_current(std::string_view table, std::string_view index) {
   if (!newer(table, index)) return;
-  if (const auto time = platform::last_write_time(table)) platform::set_last_write_time(index, *time);
+  if (const auto time = platform::last_write_instant(table)) platform::set_last_write_instant(index, *time);
 }
 
 TableShape table_shape(std::string_view path) {
-  platform::File file = platform::File::open(path, platform::Access::read, platform::Share::compatibility,
-                                             platform::Disposition::open_existing);
-  if (!file.is_open()) return TableShape::unreadable;
-  const std::int64_t size = file.size();
-  std::vector<std::uint8_t> area(storage::dbf::kHeaderSize);
-  if (size < 0 || file.read_at(0, area) != static_cast<std::int64_t>(area.size())) return TableShape::damaged;
-  const std::uint32_t header_length = storage::get_u16le(std::span(area).subspan(storage::dbf::kHeaderLength));
-  if (header_length > area.size() && header_length <= static_cast<std::uint64_t>(size)) {
-    area.resize(header_length);
-    if (file.read_at(0, area) != static_cast<std::int64_t>(header_length)) return TableShape::damaged;
+  using Kind = storage::TableHealth::Kind;
+  const storage::TableHealth health = storage::inspect_table(path, storage::Variant::cdx);
+  switch (health.kind) {
+    case Kind::missing:
+    case Kind::unreadable: return TableShape::unreadable;
+    case Kind::not_a_table:
+    case Kind::damaged: return TableShape::damaged;
+    case Kind::cut_short: return TableShape::incomplete;
+    case Kind::table: break;
   }
-  const auto layout = storage::dbf::parse_layout(area, static_cast<std::uint64_t>(size));
-  if (!layout) return TableShape::damaged;
+  if (health.memo_missing) return TableShape::incomplete;
 
   const auto field = [&](std::string_view name) -> const storage::Field* {
-    for (const storage::Field& f : layout->fields)
+    for (const storage::Field& f : health.fields)
       if (fileutil::equal_ignoring_case(f.name, name)) return &f;
     return nullptr;
   };
@@ -107,6 +132,22 @@ TableShape table_shape(std::string_view path) {
   return position_schema ? TableShape::position_table : TableShape::isbn_table;
 }
 
+void mend_table(std::string_view path, storage::Variant variant) {
+  const storage::TableHealth health = storage::inspect_table(path, variant);
+  // A flag whose index file is gone (a stale index deleted, a run killed before its
+  // rebuild) needs no line: every step that finds the index missing builds it, and
+  // that sets the flag again.
+  const bool index_follows = health.structural_flag && !health.structural_index;
+  const bool header_wrong = health.header_count != health.records || health.torn_record;
+  if (!health.needs_repair() || (index_follows && !header_wrong)) return;
+  const std::string shown(path);
+  if (storage::repair_table(path, variant)) {
+    XOUT("Warnung: Datei " + shown + " war unvollst\xE4ndig geschrieben und wurde repariert.");
+  } else {
+    XOUT("Error: Datei " + shown + " konnte nicht repariert werden.");
+  }
+}
+
 storage::OpenOptions pool_open_options(const RunConfig& config, std::string alias) {
   storage::OpenOptions options;
   options.variant = config.index_mode;
@@ -118,9 +159,12 @@ storage::OpenOptions pool_open_options(const RunConfig& config, std::string alia
 std::unique_ptr<storage::DbfTable> open_pool_table(std::string_view path, const storage::OpenOptions& options,
                                                    bool quiet) {
   const std::string shown(path);
+  // A table read only is never changed, not even mended: the import table is not ours.
+  if (!options.read_only) mend_table(path, options.variant.value_or(storage::table_settings().default_variant));
   const TableShape shape = table_shape(path);
-  if (shape == TableShape::damaged || shape == TableShape::no_isbn_field) {
-    if (!quiet && shape == TableShape::damaged) XOUT("Error: Datei " + shown + " ist besch\xE4" "digt.");
+  const bool unusable = shape == TableShape::damaged || shape == TableShape::incomplete;
+  if (unusable || shape == TableShape::no_isbn_field) {
+    if (!quiet && unusable) XOUT("Error: Datei " + shown + " ist besch\xE4" "digt.");
     if (!quiet && shape == TableShape::no_isbn_field) XOUT("Error: Datei " + shown + " hat kein Feld ISBN.");
     return nullptr;
   }

@@ -2,7 +2,9 @@
 
 #include "app/console.h"
 #include "app/pools/field_filter.h"
+#include "app/pools/mab_stream.h"
 #include "app/pools/pool_catalogue.h"
+#include "app/pools/pool_files.h"
 #include "app/pools/pool_table.h"
 #include "app/pools/position_table.h"
 #include "platform/fs.h"
@@ -25,18 +27,30 @@ void pool_phase(PhaseContext& context) {
       case PoolEntry::Status::no_mab_file:
         XOUT("(MAB)File-Eintrag in Sektion [" + section + "] in " + ini + " ist nicht vorhanden.");
         return;
+      case PoolEntry::Status::rejected:
+        XOUT(entry.problem);
+        return;
       case PoolEntry::Status::ok:
         break;
     }
+    // What a killed run left under temporary names goes, whatever this run does.
+    remove_filter_leftovers(entry.mab_path);
+    remove_build_leftovers(entry.table_path, kTableCompanions);
     if (!platform::file_exists(entry.mab_path)) {
       XOUT("Datei " + entry.mab_path + " ist nicht vorhanden.");
       return;
     }
+    // Read as CR LF lines, such a file would give one line: no rows, and a filter that
+    // throws the whole file away. The pool is left as it is.
+    if (foreign_line_ends(entry.mab_path)) {
+      XOUT("Error: Datei " + entry.mab_path + " hat keine CR-LF-Zeilenenden, der Pool wird \xFC" "bersprungen.");
+      return;
+    }
     filter_pool_file(entry.mab_path, section, context.permitted_fields, filter);
-    update_position_table(entry, config, context.changed);
+    update_position_table(entry, config);
   });
 
-  build_pool_table(config, ini, context.changed);
+  build_pool_table(config, ini);
 }
 
 }  // namespace torvane::app

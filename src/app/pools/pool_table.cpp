@@ -39,7 +39,9 @@ bool build_table(const RunConfig& config, std::string_view ini_path, const std::
   auto pool = begin_build(temporary, kSchema, config, "POOL");
   if (!pool) return false;
   for_each_pool(ini_path, kPoolImportLimit, [&](int number, const std::string& section) {
-    const std::string table = import_table_path(ini_path, section, config.medium_root);
+    const PoolImport named = pool_import(ini_path, number, section, config.medium_root, config.index_mode);
+    if (!named.problem.empty()) XOUT(named.problem);
+    const std::string& table = named.path;
     if (table.empty()) return;
     if (!platform::file_exists(table)) {
       XOUT("Error: Datei " + table + " nicht gefunden.");
@@ -52,6 +54,19 @@ bool build_table(const RunConfig& config, std::string_view ini_path, const std::
     imp->close();
   });
   return finish_build(std::move(pool), temporary, path);
+}
+
+// Whether POOL.INI or the position table of some pool of the catalogue is newer than
+// the pool table: decided from the files alone, so that a run that ended after
+// rebuilding a pool's table, before the pool table, is made good by the next one.
+bool sources_newer(const RunConfig& config, std::string_view ini_path, const std::string& path) {
+  bool stale = newer(ini_path, path);
+  for_each_pool(ini_path, kPoolImportLimit, [&](int number, const std::string& section) {
+    if (stale) return;
+    const std::string table = pool_import(ini_path, number, section, config.medium_root, config.index_mode).path;
+    stale = !table.empty() && newer(table, path);
+  });
+  return stale;
 }
 
 }  // namespace
@@ -69,14 +84,21 @@ void repair_pool_index(const RunConfig& config) {
     make_pool_index(table, index, pool_open_options(config, "POOL"), true);
 }
 
-void build_pool_table(const RunConfig& config, std::string_view ini_path, bool changed) {
+void build_pool_table(const RunConfig& config, std::string_view ini_path) {
   const std::string table = pool_table_path(config.medium_root);
   const std::string index = pool_index_path(config.medium_root, config.index_mode);
+  remove_build_leftovers(table, kTableCompanions);
   if (platform::file_exists(table)) {
     if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);
-    if (newer(ini_path, table)) XDELETEFILE(table);
+    if (sources_newer(config, ini_path, table)) {
+      XDELETEFILE(table);
+    } else if (table_shape(table) == TableShape::incomplete) {
+      XOUT("Warnung: Datei " + table + " ist unvollst\xE4ndig und wird neu angelegt.");
+      XDELETEFILE(table);
+    } else {
+      mend_table(table, config.index_mode);
+    }
   }
-  if (changed) XDELETEFILE(table);
 
   if (!platform::file_exists(table)) {
     XOUT("Datei " + table + " anlegen...");

@@ -8,8 +8,9 @@
 //   POOL   N     4      the pool's number in [Pool] of POOL.INI
 //   COVER  N     2      left blank here; the cover flags set it
 //
-// Rebuilt when missing, older than POOL.INI, or when a pool's table or index was
-// created in this run; built under a temporary name and renamed into place.
+// Rebuilt when missing, or older than POOL.INI or than the position table of a pool of
+// the catalogue; built under a temporary name and renamed into place. What a killed
+// run left under temporary names is removed in every run.
 
 #include <string>
 #include <string_view>
@@ -24,7 +25,7 @@ std::string pool_index_path(std::string_view medium_root, storage::Variant index
 // Before the pool phase: a pool table without its index gets one. Silent.
 void repair_pool_index(const RunConfig& config);
 
-// After the per-pool steps: staleness, rebuild, index.
-void build_pool_table(const RunConfig& config, std::string_view ini_path, bool changed);
+// After the per-pool steps: leftovers, staleness, rebuild, index.
+void build_pool_table(const RunConfig& config, std::string_view ini_path);
 
 }  // namespace torvane::app

@@ -91,7 +91,9 @@ Build build_table(const PoolEntry& entry, const RunConfig& config) {
     XOUT("Warnung: Datei " + entry.mab_path + " ist gr\xF6\xDF" "er als " + std::to_string(kMaxPosition) +
          " Bytes: Datens\xE4tze ab dieser Position fehlen in " + entry.table_path + ".");
   }
-  if (!finish_build(std::move(table), temporary, entry.table_path)) return Build::failed;
+  // A table cut short takes its place already dated before its MAB2 file.
+  if (!finish_build(std::move(table), temporary, entry.table_path, cut_short ? entry.mab_path : std::string_view{}))
+    return Build::failed;
   return cut_short ? Build::cut_short : Build::created;
 }
 
@@ -126,7 +128,7 @@ void PositionScan::emit_pending() {
 
 // ---- The step ----------------------------------------------------------------------
 
-void update_position_table(const PoolEntry& entry, const RunConfig& config, bool& changed) {
+void update_position_table(const PoolEntry& entry, const RunConfig& config) {
   const std::string& table = entry.table_path;
   const std::string& index = entry.index_path;
   XDELETEFILE(CFILENOEXT(table) + ".DBU");
@@ -135,10 +137,14 @@ void update_position_table(const PoolEntry& entry, const RunConfig& config, bool
     if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);
     if (newer(entry.mab_path, table)) {
       XDELETEFILE(table);
-    } else if (const TableShape shape = table_shape(table);
-               shape != TableShape::position_table && shape != TableShape::unreadable) {
+    } else if (const TableShape shape = table_shape(table); shape == TableShape::incomplete) {
+      XOUT("Warnung: Datei " + table + " ist unvollst\xE4ndig und wird neu angelegt.");
+      XDELETEFILE(table);
+    } else if (shape != TableShape::position_table && shape != TableShape::unreadable) {
       XOUT("Warnung: Datei " + table + " ist keine g\xFCltige ISBN-Tabelle und wird neu angelegt.");
       XDELETEFILE(table);
+    } else {
+      mend_table(table, config.index_mode);
     }
   } else {
     XDELETEFILE(index);
@@ -152,17 +158,16 @@ void update_position_table(const PoolEntry& entry, const RunConfig& config, bool
     if (built != Build::failed && platform::file_exists(table)) {
       XOUT("Datei " + table + " wurde angelegt.");
       XDELETEFILE(index);
-      changed = true;
     } else {
       XOUT("Error: Datei " + table + " wurde nicht angelegt.");
     }
   }
 
-  if (platform::file_exists(table) && !platform::file_exists(index) &&
-      build_pool_index(table, index, pool_open_options(config)))
-    changed = true;
+  if (platform::file_exists(table) && !platform::file_exists(index))
+    build_pool_index(table, index, pool_open_options(config));
 
-  // A table cut short by Esc serves this run, but must not pass for current later.
+  // A table cut short by Esc serves this run, but must not pass for current later: the
+  // index build may have dated it anew when it wrote the table's header.
   if (cut_short && platform::file_exists(table)) {
     make_older_than(table, entry.mab_path);
     XOUT("Warnung: Datei " + table + " ist unvollst\xE4ndig und wird beim n\xE4" "chsten Lauf neu angelegt.");

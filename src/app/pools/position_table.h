@@ -12,7 +12,8 @@
 // The table is built under a temporary name and renamed into place when complete. A
 // record beyond offset 999,999,999 does not fit POSITION: the scan stops there and the
 // pool gets a warning. A scan ended by Esc leaves a table that is kept for this run but
-// dated before its MAB2 file, so that the next run builds it again.
+// dated before its MAB2 file (already when it takes its place), so that the next run
+// builds it again.
 
 #include <cstdint>
 #include <functional>
@@ -57,8 +58,7 @@ class PositionScan {
   PositionRow row_;  // handed out, its storage reused from row to row
 };
 
-// The pool table step for one pool: staleness, table build, index build. Raises
-// `changed` when a table or an index was created.
-void update_position_table(const PoolEntry& entry, const RunConfig& config, bool& changed);
+// The pool table step for one pool: staleness, table build, index build.
+void update_position_table(const PoolEntry& entry, const RunConfig& config);
 
 }  // namespace torvane::app

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/fault_injection.h"
 #include "platform/path.h"
 
 namespace torvane::platform {
@@ -45,10 +46,25 @@ bool ofd_lock(int fd, short type, std::uint64_t first, std::uint64_t length, boo
   }
 }
 
+// The file behind a descriptor, for the fault layer's report.
+std::string descriptor_name(int fd) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  char target[4096];
+  const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : link;
+}
+
+fault::Outcome strike(fault::Operation op, int fd) { return fault::strike(op, descriptor_name(fd)); }
+
 }  // namespace
 
 File File::open(std::string_view path, Access access, Share share, Disposition disposition) {
   const std::string native = native_path(path);
+  if (fault::armed() && (access == Access::read_write || disposition != Disposition::open_existing)) {
+    fault::strike(disposition == Disposition::open_existing ? fault::Operation::open_for_writing
+                                                            : fault::Operation::create,
+                  native);
+  }
   int flags = O_CLOEXEC;
   // A file to be created anew is cut only once its share lock is held, so that a
   // create refused for a sharing conflict leaves the other holder's file intact.
@@ -95,6 +111,7 @@ File File::open(std::string_view path, Access access, Share share, Disposition d
 File File::temporary() {
   const char* dir = std::getenv("TMPDIR");
   std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/torvane-XXXXXX";
+  if (fault::armed()) fault::strike(fault::Operation::create, pattern);
   File file;
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
@@ -126,6 +143,12 @@ std::int64_t File::write_at(std::uint64_t offset, std::span<const std::uint8_t> 
     os_error_ = kOsAccessDenied;
     return -1;
   }
+  bool disk_full = false;
+  if (fault::armed()) {
+    const fault::Outcome outcome = strike(fault::Operation::write, fd_);
+    disk_full = outcome != fault::Outcome::proceed;
+    in = in.first(fault::bytes_stored(outcome, in.size()));
+  }
   std::size_t done = 0;
   while (done < in.size()) {
     ssize_t n = ::pwrite(fd_, in.data() + done, in.size() - done, static_cast<off_t>(offset + done));
@@ -135,6 +158,10 @@ std::int64_t File::write_at(std::uint64_t offset, std::span<const std::uint8_t> 
       return -1;
     }
     done += static_cast<std::size_t>(n);
+  }
+  if (disk_full) {
+    os_error_ = kOsDiskFull;
+    return -1;
   }
   return static_cast<std::int64_t>(done);
 }
@@ -153,12 +180,14 @@ bool File::truncate(std::uint64_t length) {
     os_error_ = kOsAccessDenied;
     return false;
   }
+  if (fault::armed()) strike(fault::Operation::truncate, fd_);
   if (::ftruncate(fd_, static_cast<off_t>(length)) == 0) return true;
   os_error_ = windows_code(errno);
   return false;
 }
 
 bool File::flush() {
+  if (fault::armed()) strike(fault::Operation::flush, fd_);
   if (::fdatasync(fd_) == 0) return true;
   os_error_ = windows_code(errno);
   return false;

@@ -11,10 +11,15 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/path.h"
 
 namespace torvane::platform {
 namespace {
+
+void strike(fault::Operation op, const std::string& native) {
+  if (fault::armed()) fault::strike(op, native);
+}
 
 bool stat_of(std::string_view path, struct stat& st) {
   return ::stat(native_path(path).c_str(), &st) == 0;
@@ -53,13 +58,16 @@ bool directory_exists(std::string_view path) {
 
 bool delete_file(std::string_view path) {
   const std::string native = native_path(path);
+  strike(fault::Operation::remove, native);
   ::unlink(native.c_str());
   struct stat st;
   return ::lstat(native.c_str(), &st) != 0;
 }
 
 bool rename_file(std::string_view from, std::string_view to) {
-  return ::rename(native_path(from).c_str(), native_path(to).c_str()) == 0;
+  const std::string target = native_path(to);
+  strike(fault::Operation::rename, target);
+  return ::rename(native_path(from).c_str(), target.c_str()) == 0;
 }
 
 bool copy_file(std::string_view from, std::string_view to) {
@@ -72,6 +80,7 @@ bool copy_file(std::string_view from, std::string_view to) {
     ::close(in);
     return false;
   }
+  strike(fault::Operation::create, target);
   int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
@@ -84,6 +93,13 @@ bool copy_file(std::string_view from, std::string_view to) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) ok = false;
     if (n <= 0) break;
+    if (fault::armed()) {
+      const fault::Outcome outcome = fault::strike(fault::Operation::write, target);
+      if (outcome != fault::Outcome::proceed) {
+        n = static_cast<ssize_t>(fault::bytes_stored(outcome, static_cast<std::size_t>(n)));
+        ok = false;
+      }
+    }
     for (ssize_t done = 0; done < n;) {
       ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
@@ -102,18 +118,24 @@ bool copy_file(std::string_view from, std::string_view to) {
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     ok = ::utimensat(AT_FDCWD, target.c_str(), times, 0) == 0;
   }
-  if (!ok) ::unlink(target.c_str());
+  if (!ok) {
+    strike(fault::Operation::remove, target);
+    ::unlink(target.c_str());
+  }
   return ok;
 }
 
 bool make_directory(std::string_view path) {
   const std::string native = native_path(path);
+  strike(fault::Operation::make_directory, native);
   ::mkdir(native.c_str(), 0777);
   return directory_exists(path);
 }
 
 bool remove_directory(std::string_view path) {
-  ::rmdir(native_path(path).c_str());
+  const std::string native = native_path(path);
+  strike(fault::Operation::remove_directory, native);
+  ::rmdir(native.c_str());
   return !directory_exists(path);
 }
 
@@ -128,6 +150,7 @@ bool set_read_only(std::string_view path, bool read_only) {
   if (::stat(native.c_str(), &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   mode = read_only ? (mode & ~0222) : (mode | 0200);
+  strike(fault::Operation::set_attributes, native);
   return ::chmod(native.c_str(), mode) == 0;
 }
 
@@ -162,7 +185,29 @@ bool set_last_write_time(std::string_view path, const LocalTime& time) {
   times[0].tv_sec = seconds;
   times[0].tv_nsec = 0;
   times[1] = times[0];
-  return ::utimensat(AT_FDCWD, native_path(path).c_str(), times, 0) == 0;
+  const std::string native = native_path(path);
+  strike(fault::Operation::set_time, native);
+  return ::utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
+}
+
+std::optional<FileTime> last_write_instant(std::string_view path) {
+  struct stat st;
+  if (!stat_of(path, st)) return std::nullopt;
+  return FileTime(std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+}
+
+// The access time is left as it is.
+bool set_last_write_instant(std::string_view path, FileTime time) {
+  const auto since_epoch = time.time_since_epoch();
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(since_epoch);
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds.count());
+  times[1].tv_nsec = static_cast<long>((since_epoch - seconds).count());
+  const std::string native = native_path(path);
+  strike(fault::Operation::set_time, native);
+  return ::utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
 }
 
 std::optional<std::string> read_whole_file(std::string_view path) {

@@ -24,6 +24,15 @@ std::string_view env_name(std::string_view entry) { return entry.substr(0, entry
 
 }  // namespace
 
+unsigned long process_id() { return static_cast<unsigned long>(::getpid()); }
+
+// Signal 0 only asks whether the process exists; EPERM means it does, under another user.
+bool process_running(unsigned long id) {
+  const auto pid = static_cast<pid_t>(id);
+  if (pid <= 0 || static_cast<unsigned long>(pid) != id) return false;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
 std::string executable_path() {
   std::string buffer(256, '\0');
   for (;;) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/fault_injection.h"
 #include "platform/path.h"
 #include "platform/win32/handle.h"
 
@@ -47,12 +48,26 @@ DWORD creation(Disposition disposition) {
   return OPEN_EXISTING;
 }
 
+// The file behind a handle, for the fault layer's report.
+std::string handle_name(int fd) {
+  char name[MAX_PATH * 2] = {};
+  const DWORD n = ::GetFinalPathNameByHandleA(int_to_handle(fd), name, sizeof name, FILE_NAME_NORMALIZED);
+  return n > 0 && n < sizeof name ? std::string(name, n) : "handle " + std::to_string(fd);
+}
+
+fault::Outcome strike(fault::Operation op, int fd) { return fault::strike(op, handle_name(fd)); }
+
 }  // namespace
 
 // Share modes are the system's own: an exclusive open lets nobody else open the file,
 // a shared or plain one allows everything. A refused open is the sharing conflict (32).
 File File::open(std::string_view path, Access access, Share share, Disposition disposition) {
   const std::string native = native_path(path);
+  if (fault::armed() && (access == Access::read_write || disposition != Disposition::open_existing)) {
+    fault::strike(disposition == Disposition::open_existing ? fault::Operation::open_for_writing
+                                                            : fault::Operation::create,
+                  native);
+  }
   const DWORD wanted = access == Access::read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
   const HANDLE h = ::CreateFileA(native.c_str(), wanted, share_flags(share), nullptr, creation(disposition),
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -77,6 +92,7 @@ File File::temporary() {
     file.os_error_ = error_code(::GetLastError());
     return file;
   }
+  if (fault::armed()) fault::strike(fault::Operation::create, name);
   const HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -111,6 +127,12 @@ std::int64_t File::write_at(std::uint64_t offset, std::span<const std::uint8_t> 
     os_error_ = kOsAccessDenied;
     return -1;
   }
+  bool disk_full = false;
+  if (fault::armed()) {
+    const fault::Outcome outcome = strike(fault::Operation::write, fd_);
+    disk_full = outcome != fault::Outcome::proceed;
+    in = in.first(fault::bytes_stored(outcome, in.size()));
+  }
   std::size_t done = 0;
   while (done < in.size()) {
     const DWORD want = static_cast<DWORD>(std::min(in.size() - done, kMaxTransfer));
@@ -121,6 +143,10 @@ std::int64_t File::write_at(std::uint64_t offset, std::span<const std::uint8_t> 
       return -1;
     }
     done += put;
+  }
+  if (disk_full) {
+    os_error_ = kOsDiskFull;
+    return -1;
   }
   return static_cast<std::int64_t>(done);
 }
@@ -139,6 +165,7 @@ bool File::truncate(std::uint64_t length) {
     os_error_ = kOsAccessDenied;
     return false;
   }
+  if (fault::armed()) strike(fault::Operation::truncate, fd_);
   LARGE_INTEGER at{};
   at.QuadPart = static_cast<LONGLONG>(length);
   const HANDLE h = int_to_handle(fd_);
@@ -149,6 +176,7 @@ bool File::truncate(std::uint64_t length) {
 
 bool File::flush() {
   if (read_only_) return true;  // nothing of ours to write; the call needs write access
+  if (fault::armed()) strike(fault::Operation::flush, fd_);
   if (::FlushFileBuffers(int_to_handle(fd_))) return true;
   os_error_ = error_code(::GetLastError());
   return false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/fault_injection.h"
 #include "platform/path.h"
 
 namespace torvane::platform {
@@ -13,6 +14,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // 100-nanosecond intervals between 1601-01-01 (FILETIME) and 1970-01-01.
 constexpr std::int64_t kUnixEpochIn100ns = 116'444'736'000'000'000LL;
 
+
+void strike(fault::Operation op, const std::string& native) {
+  if (fault::armed()) fault::strike(op, native);
+}
 
 bool attributes_of(std::string_view path, WIN32_FILE_ATTRIBUTE_DATA& data) {
   return ::GetFileAttributesExA(native_path(path).c_str(), GetFileExInfoStandard, &data) != 0;
@@ -67,13 +72,15 @@ bool directory_exists(std::string_view path) {
 
 bool delete_file(std::string_view path) {
   const std::string native = native_path(path);
+  strike(fault::Operation::remove, native);
   ::DeleteFileA(native.c_str());
   return ::GetFileAttributesA(native.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 bool rename_file(std::string_view from, std::string_view to) {
-  return ::MoveFileExA(native_path(from).c_str(), native_path(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+  const std::string target = native_path(to);
+  strike(fault::Operation::rename, target);
+  return ::MoveFileExA(native_path(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
 }
 
 // CopyFileA keeps the last-write time. The copy is an ordinary writable file even when
@@ -83,6 +90,11 @@ bool copy_file(std::string_view from, std::string_view to) {
   const std::string target = native_path(to);
   const DWORD attributes = ::GetFileAttributesA(source.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || is_directory(attributes)) return false;
+  // The copy is one system call: a creation and one write for the fault layer.
+  if (fault::armed()) {
+    fault::strike(fault::Operation::create, target);
+    if (fault::strike(fault::Operation::write, target) != fault::Outcome::proceed) return false;
+  }
   if (!::CopyFileA(source.c_str(), target.c_str(), FALSE)) {
     ::DeleteFileA(target.c_str());
     return false;
@@ -94,12 +106,16 @@ bool copy_file(std::string_view from, std::string_view to) {
 }
 
 bool make_directory(std::string_view path) {
-  ::CreateDirectoryA(native_path(path).c_str(), nullptr);
+  const std::string native = native_path(path);
+  strike(fault::Operation::make_directory, native);
+  ::CreateDirectoryA(native.c_str(), nullptr);
   return directory_exists(path);
 }
 
 bool remove_directory(std::string_view path) {
-  ::RemoveDirectoryA(native_path(path).c_str());
+  const std::string native = native_path(path);
+  strike(fault::Operation::remove_directory, native);
+  ::RemoveDirectoryA(native.c_str());
   return !directory_exists(path);
 }
 
@@ -114,6 +130,7 @@ bool set_read_only(std::string_view path, bool read_only) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   attributes = read_only ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~FILE_ATTRIBUTE_READONLY);
   if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+  strike(fault::Operation::set_attributes, native);
   return ::SetFileAttributesA(native.c_str(), attributes) != 0;
 }
 
@@ -148,9 +165,36 @@ bool set_last_write_time(std::string_view path, const LocalTime& time) {
   if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) || !::SystemTimeToFileTime(&utc, &stamp)) {
     return false;
   }
+  strike(fault::Operation::set_time, native_path(path));
   const HANDLE h = open_for_attributes(path, FILE_WRITE_ATTRIBUTES);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = ::SetFileTime(h, nullptr, &stamp, &stamp) != 0;
+  ::CloseHandle(h);
+  return ok;
+}
+
+// FILETIME counts 100 ns steps from 1601; the instant counts nanoseconds from 1970.
+std::optional<FileTime> last_write_instant(std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!attributes_of(path, data)) return std::nullopt;
+  LARGE_INTEGER ticks{};
+  ticks.LowPart = data.ftLastWriteTime.dwLowDateTime;
+  ticks.HighPart = static_cast<LONG>(data.ftLastWriteTime.dwHighDateTime);
+  return FileTime(std::chrono::nanoseconds(file_time_ns(ticks)));
+}
+
+// Only the last-write time changes; the other times are left as they are.
+bool set_last_write_instant(std::string_view path, FileTime time) {
+  using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
+  const std::int64_t ticks = std::chrono::floor<Ticks>(time.time_since_epoch()).count() + kUnixEpochIn100ns;
+  if (ticks < 0) return false;
+  FILETIME stamp{};
+  stamp.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+  stamp.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+  strike(fault::Operation::set_time, native_path(path));
+  const HANDLE h = open_for_attributes(path, FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = ::SetFileTime(h, nullptr, nullptr, &stamp) != 0;
   ::CloseHandle(h);
   return ok;
 }

@@ -1,6 +1,9 @@
 #include "platform/path.h"
 
+#include <windows.h>
+
 #include <algorithm>
+#include <vector>
 
 namespace torvane::platform {
 
@@ -18,5 +21,20 @@ std::string translate_path(std::string_view program_path) {
 
 // The file system matches names without regard to letter case itself.
 std::string native_path(std::string_view program_path) { return translate_path(program_path); }
+
+// Links are rare on a medium here: the system's own lexical resolution ("." and "..",
+// the current folder for a relative path) is enough.
+std::optional<std::string> real_location(std::string_view program_path) {
+  const std::string path = native_path(program_path);
+  if (path.empty()) return std::nullopt;
+  std::vector<char> buffer(MAX_PATH);
+  DWORD length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  }
+  if (length == 0 || length >= buffer.size()) return std::nullopt;
+  return normalise_path(std::string_view(buffer.data(), length));
+}
 
 }  // namespace torvane::platform
