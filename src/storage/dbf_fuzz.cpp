@@ -1,76 +1,100 @@
 // Opens arbitrary bytes as a table (and, when the input says so, a memo file beside it)
-// and walks it: every field of every record read as text and number, every memo
-// value fetched, then one append and change. Failures must come back as results.
+// and walks it: every field of every record read as text and number, every memo value
+// fetched, then one record appended and filled. Failures must come back as results;
+// a field never reads longer than it is declared, a memo value never longer than its
+// file, and a record reported written reads back the same after reopening.
 //
 // Input: 2 bytes little-endian n, then n bytes of table, then the memo file's bytes.
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
 
-#include "platform/failure.h"
+#include "fuzz/fuzz_support.h"
 #include "storage/dbf_format.h"
 #include "storage/dbf_table.h"
 
 namespace {
 
 using namespace torvane::storage;
+using torvane::fuzz::require;
 
-const std::string& folder() {
-  static const std::string path = [] {
-    const auto p = std::filesystem::temp_directory_path() / ("dbf_fuzz_" + std::to_string(std::rand()));
-    std::filesystem::create_directories(p);
-    return p.string();
-  }();
-  return path;
-}
+constexpr int kMaxSteps = 5000;
+const std::string kMemoValue(100, 'x');
 
-void put(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                static_cast<std::streamsize>(size));
-}
-
-void walk(DbfTable& table) {
+void walk(DbfTable& table, std::size_t memo_size) {
   int steps = 0;
-  for (table.go_top(); !table.eof() && steps < 5000; table.skip(), ++steps) {
+  std::uint32_t last = 0;
+  for (table.go_top(); !table.eof() && steps < kMaxSteps; table.skip(), ++steps) {
+    require(table.record_number() > last);
+    last = table.record_number();
     for (const Field& f : table.fields()) {
-      (void)table.text(f.name);
+      require(table.text(f.name).size() <= f.length);
       (void)table.number(f.name);
-      if (dbf::memo_reference_type(f.type)) (void)table.memo(f.name);
+      if (!dbf::memo_reference_type(f.type)) continue;
+      if (const std::optional<std::string> value = table.memo(f.name)) require(value->size() <= memo_size);
     }
   }
   (void)table.record_count();
 }
 
+// What the appended record's first field was given, when the table said it stored it.
+struct Written {
+  std::uint32_t record = 0;
+  Field field;
+  std::string text;
+};
+
+std::optional<Written> append_one(DbfTable& table) {
+  if (!table.append() || table.fields().empty()) return std::nullopt;
+  Written w{table.record_number(), table.fields().front(), {}};
+  bool stored = false;
+  if (w.field.type == 'C') stored = table.assign(w.field.name, "fuzz");
+  if (w.field.type == 'N') stored = table.assign_number(w.field.name, 42);
+  if (w.field.type == 'M') stored = table.assign_memo(w.field.name, kMemoValue);
+  if (!stored || !table.flush()) return std::nullopt;
+  w.text = table.text(w.field.name);
+  if (w.field.type == 'C') {
+    std::string expected = std::string("fuzz").substr(0, w.field.length);
+    expected.resize(w.field.length, ' ');
+    require(w.text == expected);
+  }
+  if (w.field.type == 'M') require(table.memo(w.field.name) == kMemoValue);
+  return w;
+}
+
+void require_read_back(const std::string& path, const Written& w) {
+  auto table = DbfTable::open(path, OpenOptions().with_variant(Variant::ntx).with_read_only());
+  require(table != nullptr);
+  require(table->go_to(w.record) && !table->eof());
+  require(table->text(w.field.name) == w.text);
+  if (w.field.type == 'M') require(table->memo(w.field.name) == kMemoValue);
+  table->close();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static bool once = [] {
-    torvane::platform::set_failure_handler(
-        [](const torvane::platform::Failure&) { return torvane::platform::FailureChoice::fail; });
-    return true;
-  }();
-  (void)once;
+  torvane::fuzz::quiet_failures();
   if (size < 2) return 0;
   const std::size_t table_size = std::min<std::size_t>(size - 2, data[0] | data[1] << 8);
-  const std::string table_path = folder() + "/t.dbf";
-  const std::string memo_path = folder() + "/t.fpt";
-  put(table_path, data + 2, table_size);
+  const std::size_t memo_size = size - 2 - table_size;
+  const std::string table_path = torvane::fuzz::scratch_path("t.dbf");
+  const std::string memo_path = torvane::fuzz::scratch_path("t.fpt");
+  torvane::fuzz::put_file(table_path, torvane::fuzz::as_text(data + 2, table_size));
   std::filesystem::remove(memo_path);
-  if (size - 2 > table_size) put(memo_path, data + 2 + table_size, size - 2 - table_size);
+  if (memo_size > 0) torvane::fuzz::put_file(memo_path, torvane::fuzz::as_text(data + 2 + table_size, memo_size));
 
-  if (auto table = DbfTable::open(table_path, OpenOptions().with_variant(Variant::ntx).with_read_only())) walk(*table);
-  if (auto table = DbfTable::open(table_path, OpenOptions().with_variant(Variant::ntx).with_shared(false))) {
-    walk(*table);
-    if (table->append() && !table->fields().empty()) {
-      const Field& f = table->fields().front();
-      if (f.type == 'C') table->assign(f.name, "fuzz");
-      if (f.type == 'N') table->assign_number(f.name, 42);
-      if (f.type == 'M') table->assign_memo(f.name, std::string(100, 'x'));
-    }
-    table->close();
+  if (auto table = DbfTable::open(table_path, OpenOptions().with_variant(Variant::ntx).with_read_only())) {
+    walk(*table, memo_size);
   }
+  std::optional<Written> written;
+  if (auto table = DbfTable::open(table_path, OpenOptions().with_variant(Variant::ntx).with_shared(false))) {
+    walk(*table, memo_size);
+    written = append_one(*table);
+    if (!table->close()) written.reset();
+  }
+  if (written) require_read_back(table_path, *written);
   return 0;
 }

@@ -131,19 +131,19 @@ TEST_F(PoolFaults, AMabFileChangedInTheSecondItsTableWasBuiltIsScannedAgain) {
 
 TEST_F(PoolFaults, LeftoversOfAKilledRunAreRemovedAlsoWhenNothingIsRebuilt) {
   run();
-  const Lines leftovers = {"POOL1/pool1~4242.dbf", "POOL1/pool1~4242.cdx", "POOL1/pool1~77.mab",
-                           "POOL1/POOL1~77.BK1",   "pool~9.dbf",           "pool~9.ntx"};
-  const Lines kept = {"POOL1/pool1~.dbf", "POOL1/pool1~4x.dbf", "POOL1/notes~1.txt", "pool~9.txt"};
+  const Lines leftovers = {"POOL1/pool1~9999993.dbf", "POOL1/pool1~9999993.cdx", "POOL1/pool1~9999994.mab",
+                           "POOL1/POOL1~9999994.BK1",   "pool~9999996.dbf",           "pool~9999996.ntx"};
+  const Lines kept = {"POOL1/pool1~.dbf", "POOL1/pool1~4x.dbf", "POOL1/notes~1.txt", "pool~9999996.txt"};
   for (const std::string& name : leftovers) dir.write("dvd/" + name, "partial");
   for (const std::string& name : kept) dir.write("dvd/" + name, "mine");
 
   const Lines lines = run();
-  EXPECT_EQ(lines, (Lines{"Datei " + root() + "POOL1\\POOL1~77.BK1 wurde gel\xF6scht.",
-                          "Datei " + root() + "POOL1\\pool1~77.mab wurde gel\xF6scht.",
-                          "Datei " + root() + "POOL1\\pool1~4242.cdx wurde gel\xF6scht.",
-                          "Datei " + root() + "POOL1\\pool1~4242.dbf wurde gel\xF6scht.", off1, off2,
-                          "Datei " + root() + "pool~9.dbf wurde gel\xF6scht.",
-                          "Datei " + root() + "pool~9.ntx wurde gel\xF6scht."}));
+  EXPECT_EQ(lines, (Lines{"Datei " + root() + "POOL1\\POOL1~9999994.BK1 wurde gel\xF6scht.",
+                          "Datei " + root() + "POOL1\\pool1~9999994.mab wurde gel\xF6scht.",
+                          "Datei " + root() + "POOL1\\pool1~9999993.cdx wurde gel\xF6scht.",
+                          "Datei " + root() + "POOL1\\pool1~9999993.dbf wurde gel\xF6scht.", off1, off2,
+                          "Datei " + root() + "pool~9999996.dbf wurde gel\xF6scht.",
+                          "Datei " + root() + "pool~9999996.ntx wurde gel\xF6scht."}));
   for (const std::string& name : leftovers) EXPECT_FALSE(dir.exists("dvd/" + name)) << name;
   for (const std::string& name : kept) EXPECT_EQ(dir.read("dvd/" + name), "mine") << name;
 }
@@ -152,10 +152,10 @@ TEST_F(PoolFaults, APartialBackupOfAKilledRunIsRemovedAndTheBackupMadeComplete) 
   config = "[MAB]\r\nPoolFilter=POOL1\r\n";
   const std::string original = kPool1 + "999  Lokal\r\n";
   dir.write("dvd/POOL1/POOL1.MAB", original);
-  dir.write("dvd/POOL1/pool1~31337.bk1", original.substr(0, 20));  // the copy a kill cut short
+  dir.write("dvd/POOL1/pool1~9999999.bk1", original.substr(0, 20));  // the copy a kill cut short
   const Lines lines = run();
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "Datei " + root() + "POOL1\\pool1~31337.bk1 wurde gel\xF6scht.");
+  EXPECT_EQ(lines[0], "Datei " + root() + "POOL1\\pool1~9999999.bk1 wurde gel\xF6scht.");
   EXPECT_EQ(lines[2], "Filtere Datei " + root() + "POOL1\\POOL1.BK1...");
   EXPECT_EQ(dir.read("dvd/POOL1/pool1.bk1"), original);
   EXPECT_EQ(dir.read("dvd/POOL1/POOL1.MAB"), kPool1.substr(0, kPool1.size() - 2));

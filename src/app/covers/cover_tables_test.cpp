@@ -49,7 +49,7 @@ TEST_F(CoverTables, ANewTableIsCompleteUnderItsFinalNameOnly) {
 }
 
 TEST_F(CoverTables, OnlyLeftoversOfKilledCreationsGoBeforeANewTable) {
-  const std::vector<std::string> leftovers = {"cover~123.dbf", "cover~123.fpt", "cover~123.cdx", "cover~77.cdx.tmp"};
+  const std::vector<std::string> leftovers = {"cover~9999995.dbf", "cover~9999995.fpt", "cover~9999995.cdx", "cover~9999994.cdx.tmp"};
   const std::vector<std::string> others = {"cover~.dbf", "cover~12a.dbf", "cover~1.txt", "covers~1.dbf", "notes.dbf"};
   for (const std::string& name : leftovers) dir.write("dvd/cover/" + name, "x");
   for (const std::string& name : others) dir.write("dvd/cover/" + name, "x");

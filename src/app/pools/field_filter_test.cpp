@@ -117,10 +117,10 @@ TEST_F(FieldFilter, ABackupThatCannotTakeItsNameLeavesNoTemporary) {
 
 TEST_F(FieldFilter, LeftoversOfAKilledRewriteOrBackupAreRemoved) {
   dir.write("POOL1/POOL1.MAB", "### 1\r\n");
-  for (const char* name : {"pool1~31.mab", "pool1~31.bk1", "POOL1~7.BK9", "pool1~31.dbf", "pool1~.bk1", "pool1.bk1"})
+  for (const char* name : {"pool1~9999997.mab", "pool1~9999997.bk1", "POOL1~9999998.BK9", "pool1~9999997.dbf", "pool1~.bk1", "pool1.bk1"})
     dir.write(std::string("POOL1/") + name, "partial");
   remove_filter_leftovers(mab());
-  EXPECT_EQ(platform::list_files(dir.path("POOL1"), "*"), (Lines{"POOL1.MAB", "pool1.bk1", "pool1~.bk1", "pool1~31.dbf"}));
+  EXPECT_EQ(platform::list_files(dir.path("POOL1"), "*"), (Lines{"POOL1.MAB", "pool1.bk1", "pool1~.bk1", "pool1~9999997.dbf"}));
   EXPECT_EQ(capture.lines().size(), 3u);
 }
 

@@ -27,6 +27,16 @@ NameParts name_parts(std::string_view path) {
   return {name, point == std::string_view::npos ? path.size() : point};
 }
 
+// Whether the process number after "~" in a build name is that of another process that
+// still runs: a cover table outside the medium may be shared by runs over other media,
+// and their builds in progress are not leftovers.
+bool built_by_other_live_process(std::string_view name, std::size_t stem_length) {
+  unsigned long owner = 0;
+  for (std::size_t i = stem_length + 1; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i)
+    owner = owner * 10 + static_cast<unsigned long>(name[i] - '0');
+  return owner != platform::process_id() && platform::process_running(owner);
+}
+
 }  // namespace
 
 bool newer(std::string_view a, std::string_view b) {
@@ -66,7 +76,8 @@ void remove_build_leftovers(std::string_view path, std::span<const std::string_v
   const std::string folder(path.substr(0, parts.name));
   const std::string stem(path.substr(parts.name, parts.point - parts.name));
   for (const std::string& name : platform::list_files(folder, stem + "~*")) {
-    if (is_build_leftover(name, path, companions)) XDELETEFILE(folder + name);
+    if (is_build_leftover(name, path, companions) && !built_by_other_live_process(name, stem.size()))
+      XDELETEFILE(folder + name);
   }
 }
 

@@ -32,7 +32,8 @@ std::string build_name(std::string_view path);
 // Letter case is ignored.
 bool is_build_leftover(std::string_view name, std::string_view path, std::span<const std::string_view> companions);
 // Deletes, with XDELETEFILE's lines, every file beside `path` that is_build_leftover
-// names: what a killed run left. Nothing else is touched.
+// names: what a killed run left. Nothing else is touched, and a build of another
+// process that still runs is left alone.
 void remove_build_leftovers(std::string_view path, std::span<const std::string_view> companions);
 // The index and memo files a table build may leave beside its build name.
 inline constexpr std::string_view kTableCompanions[] = {"cdx", "ntx", "fpt"};

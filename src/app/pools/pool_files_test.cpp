@@ -82,15 +82,18 @@ TEST_F(PoolFiles, OlderThanAndKeptCurrentHoldAtFullPrecision) {
 }
 
 TEST_F(PoolFiles, LeftoversOfBuildsAreRemovedAndNothingElse) {
-  for (const char* name : {"pool1~4711.dbf", "POOL1~4711.CDX", "pool1~9.ntx", "pool1.dbf", "pool1.cdx", "pool1~.dbf",
-                           "pool1~9.mab", "pool1~x.dbf", "other~1.dbf"})
+  // Process numbers above every system's limit belong to no running process; process 1
+  // always runs, so its build is still in progress and stays.
+  for (const char* name : {"pool1~9999991.dbf", "POOL1~9999991.CDX", "pool1~9999992.ntx", "pool1.dbf", "pool1.cdx",
+                           "pool1~.dbf", "pool1~9.mab", "pool1~x.dbf", "other~1.dbf", "pool1~1.dbf"})
     dir.write(name, "x");
   remove_build_leftovers(dir.path("POOL1.DBF"), kTableCompanions);
   EXPECT_EQ(platform::list_files(dir.path(), "*"),
-            (Names{"other~1.dbf", "pool1.cdx", "pool1.dbf", "pool1~.dbf", "pool1~9.mab", "pool1~x.dbf"}));
-  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"Datei " + dir.path("POOL1~4711.CDX") + " wurde gel\xF6scht.",
-                                                       "Datei " + dir.path("pool1~4711.dbf") + " wurde gel\xF6scht.",
-                                                       "Datei " + dir.path("pool1~9.ntx") + " wurde gel\xF6scht."}));
+            (Names{"other~1.dbf", "pool1.cdx", "pool1.dbf", "pool1~.dbf", "pool1~1.dbf", "pool1~9.mab", "pool1~x.dbf"}));
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{"Datei " + dir.path("POOL1~9999991.CDX") + " wurde gel\xF6scht.",
+                                      "Datei " + dir.path("pool1~9999991.dbf") + " wurde gel\xF6scht.",
+                                      "Datei " + dir.path("pool1~9999992.ntx") + " wurde gel\xF6scht."}));
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 #include "platform/medium_guard.h"
 
-#include <windows.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
 
 #include "platform/path.h"
-#include "platform/win32/handle.h"
+#include "platform/win32/handle.h"  // <winsock2.h> before <windows.h>
 
 namespace torvane::platform {
 namespace {
