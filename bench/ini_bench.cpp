@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
 
 namespace {
 
@@ -30,13 +30,13 @@ std::string catalogue() {
 }
 
 void lookups(benchmark::State& state, bool cached, double& per_lookup_ns) {
-  using torvane::fileutil::TIni;
-  using torvane::fileutil::Value;
+  using torvane::files::TIni;
+  using torvane::text::Value;
   const TIni ini(g_file);
   long n = 0;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    if (!cached) torvane::fileutil::clear_ini_cache();
+    if (!cached) torvane::files::clear_ini_cache();
     const std::string section = "POOL" + std::to_string(n++ % 200 + 1);
     benchmark::DoNotOptimize(ini.Get(section, "File", Value("")).text());
   }

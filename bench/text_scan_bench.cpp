@@ -20,7 +20,7 @@
 #include <string>
 
 #include "bench_support.h"
-#include "fileutil/TTXTFILE.h"
+#include "files/line_file.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ void BM_text_scan(benchmark::State& state) {
   const bool ask_line_count = state.range(0) != 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    torvane::fileutil::TTxtFile file(g_path, 0);
+    torvane::files::TTxtFile file(g_path, 0);
     std::uint64_t lines = 0, bytes = 0;
     if (ask_line_count) benchmark::DoNotOptimize(file.nTLines());
     while (!file.lEoF()) {

@@ -2,12 +2,12 @@
 
 #include <optional>
 
-#include "app/path_helpers.h"
-#include "fileutil/library.h"
+#include "files/paths.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/fs.h"
 #include "platform/keyboard.h"
+#include "text/value.h"
 
 namespace torvane::app {
 namespace {
@@ -65,7 +65,7 @@ Keyboard* set_keyboard(Keyboard* keyboard) {
 }
 
 const std::string& run_log_name() {
-  if (!log_name()) log_name() = CFILEBASE(fileutil::I_EXENAME()) + ".LOG";
+  if (!log_name()) log_name() = files::CFILEBASE(files::I_EXENAME()) + ".LOG";
   return *log_name();
 }
 
@@ -79,12 +79,23 @@ void append_run_log(std::string_view text) {
   if (run_log_name().empty()) return;
   std::string line(text);
   line += "\r\n";
-  fileutil::I_FILETRANS(run_log_name(), fileutil::Value(std::move(line)));
+  files::I_FILETRANS(run_log_name(), text::Value(std::move(line)));
 }
 
 void XOUT(std::string_view text) {
   write_line(text);
   append_run_log(text);
+}
+
+void XDELETEFILE(std::string_view path) {
+  if (!platform::file_exists(path)) return;
+  platform::delete_file(path);
+  const std::string shown(path);
+  if (!platform::file_exists(path)) {
+    XOUT("Datei " + shown + " wurde gel\xF6scht.");
+  } else {
+    XOUT("Error: Datei " + shown + " konnte nicht gel\xF6scht werden.");
+  }
 }
 
 void console_line(std::string_view text) { write_line(text); }

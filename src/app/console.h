@@ -57,6 +57,11 @@ void append_run_log(std::string_view text);
 // A new console line with text, and text + CR LF in the run log.
 void XOUT(std::string_view text = {});
 
+// Deletes a file when it exists and reports it: "Datei <path> wurde gelöscht." or
+// "Error: Datei <path> konnte nicht gelöscht werden."; nothing when there was no file.
+// The path is shown as the caller passed it.
+void XDELETEFILE(std::string_view path);
+
 // A new console line with text; not logged.
 void console_line(std::string_view text);
 

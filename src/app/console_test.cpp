@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/path_helpers.h"
 #include "support/console_capture.h"
 #include "support/temp_dir.h"
 

@@ -11,9 +11,9 @@
 
 #include "app/pools/pool_catalogue.h"
 #include "app/run_driver.h"
-#include "fileutil/library.h"
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
 #include "fuzz/fuzz_support.h"
+#include "text/letter_case.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ std::vector<std::string> split_names(const std::string& list) {
 }
 
 std::string lookup(const std::string& file, const std::string& section, const std::string& key) {
-  return fileutil::GETPRIVATEPROFILESTRING(section, key, kAbsent, file);
+  return files::GETPRIVATEPROFILESTRING(section, key, kAbsent, file);
 }
 
 // Writes every key of every listed section with its value, quoted so that the quotes
@@ -47,13 +47,13 @@ std::string lookup(const std::string& file, const std::string& section, const st
 // every lookup as the original does.
 void check_written_back(const std::string& file, std::size_t input_size) {
   const std::vector<std::string> sections =
-      split_names(fileutil::GETPRIVATEPROFILESTRING(std::nullopt, std::nullopt, "", file));
+      split_names(files::GETPRIVATEPROFILESTRING(std::nullopt, std::nullopt, "", file));
   std::string copy;
   std::vector<std::pair<std::string, std::string>> keys;
   for (const std::string& section : sections) {
     require(section.find_first_of("]\r\n") == std::string::npos);
     copy += "[" + section + "]\r\n";
-    for (const std::string& key : split_names(fileutil::GETPRIVATEPROFILESTRING(section, std::nullopt, "", file))) {
+    for (const std::string& key : split_names(files::GETPRIVATEPROFILESTRING(section, std::nullopt, "", file))) {
       const std::string value = lookup(file, section, key);
       require(value.size() <= input_size);
       if (value == kAbsent) continue;  // listed with an empty value
@@ -81,7 +81,7 @@ void check_catalogue(const std::string& file) {
     require(pool.number == number);
     if (pool.status == app::PoolEntry::Status::ok) {
       require(pool.mab_path.starts_with(kRoot) && pool.table_path.starts_with(kRoot));
-      require(pool.index_path.starts_with(kRoot) && fileutil::lower(pool.index_path).ends_with(".ntx"));
+      require(pool.index_path.starts_with(kRoot) && text::lower(pool.index_path).ends_with(".ntx"));
     }
     const app::PoolImport import = app::pool_import(file, number, section, kRoot, storage::Variant::ntx);
     require(import.path.empty() || import.path.starts_with(kRoot));
@@ -92,7 +92,7 @@ void check_catalogue(const std::string& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fileutil::clear_ini_cache();
+  files::clear_ini_cache();
   const std::string file = fuzz::scratch_path("t.ini");
   fuzz::put_file(file, fuzz::as_text(data, size));
   check_written_back(file, size);

@@ -3,12 +3,10 @@
 #include <string>
 
 #include "app/console.h"
-#include "app/path_helpers.h"
-#include "fileutil/CUTLEFT2.h"
-#include "fileutil/TTXTFILE.h"
-#include "fileutil/library.h"
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
+#include "files/line_file.h"
 #include "platform/fs.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -25,7 +23,7 @@ std::string_view without_trailing_blanks(std::string_view text) {
 }
 
 // The line as the scans compare it: without surrounding blanks, upper-cased.
-std::string folded(std::string_view line) { return fileutil::upper(fileutil::trim(line)); }
+std::string folded(std::string_view line) { return text::upper(text::trim(line)); }
 
 void report_changed(std::string_view path) {
   XOUT("Titel-Eintrag in " + std::string(path) + " ge\xE4ndert.");
@@ -33,17 +31,17 @@ void report_changed(std::string_view path) {
 
 // Replaces the current line and reports it. A rewrite that fails leaves the file as
 // it was and claims nothing.
-void replace_line(fileutil::TTxtFile& file, std::string_view text, std::string_view path) {
+void replace_line(files::TTxtFile& file, std::string_view text, std::string_view path) {
   if (file.RepLine(text)) report_changed(path);
 }
 
 void stamp_startup_file(const std::string& path, std::string_view medium_name) {
-  const fileutil::TIni ini(path);
+  const files::TIni ini(path);
   const std::string title = ini.Get("Main", "Title", "").text();
   if (without_trailing_blanks(title) == without_trailing_blanks(medium_name)) return;
 
   // A file that cannot be opened for reading and writing reads as empty: left alone.
-  fileutil::TTxtFile file(path, 2);
+  files::TTxtFile file(path, 2);
   const std::string new_line = "Title=" + std::string(medium_name);
   bool in_main = false;
   while (!file.lEoF()) {
@@ -58,7 +56,7 @@ void stamp_startup_file(const std::string& path, std::string_view medium_name) {
 
 void stamp_start_page(const std::string& path) {
   if (!platform::file_exists(path)) return;
-  fileutil::TTxtFile file(path, 2);
+  files::TTxtFile file(path, 2);
   while (!file.lEoF()) {
     if (folded(file.ReadLn()) == kEmptyHead) replace_line(file, kTitledHead, path);
     file.Skip(1);
@@ -86,7 +84,7 @@ void stamp_documentation_titles(std::string_view medium_root) {
 void check_setup_programs(std::string_view medium_root, std::string_view install_dir) {
   // Without its drive: C:\TAV gives the medium root + "\TAV" (the doubled separator is
   // shown as built; the file system reads it as one).
-  const std::string dir = std::string(medium_root) + fileutil::CUTLEFT(install_dir, 2);
+  const std::string dir = std::string(medium_root) + text::CUTLEFT(install_dir, 2);
   for (const char* program : {"\\SETUP.EXE", "\\INSTALL.EXE"}) {
     const std::string path = dir + program;
     if (!platform::file_exists(path)) XOUT("Error: Datei " + path + " ist nicht vorhanden.");

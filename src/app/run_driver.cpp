@@ -6,11 +6,10 @@
 #include "app/covers/cover_flags.h"
 #include "app/covers/cover_phase.h"
 #include "app/medium_cleanup.h"
-#include "app/path_helpers.h"
 #include "app/phase.h"
 #include "app/pools/pool_phase.h"
-#include "fileutil/library.h"
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
+#include "files/paths.h"
 #include "platform/console.h"
 #include "platform/failure.h"
 #include "platform/fs.h"
@@ -18,6 +17,8 @@
 #include "platform/medium_guard.h"
 #include "storage/cdx_index.h"
 #include "storage/ntx_index.h"
+#include "text/letter_case.h"
+#include "text/value.h"
 
 namespace torvane::app {
 namespace {
@@ -203,16 +204,16 @@ std::string summary_line(std::string_view label, std::string_view value) {
   std::string line(label);
   if (line.size() < 35) line.append(35 - line.size(), '.');
   line += ": ";
-  line += fileutil::trim(value);
+  line += text::trim(value);
   return line;
 }
 
 std::string config_file_for(std::string_view executable) {
-  return fileutil::I_FILENOEXT(executable) + ".INI";
+  return files::I_FILENOEXT(executable) + ".INI";
 }
 
 std::string medium_root_from(std::string_view pfad) {
-  pfad = fileutil::trim(pfad);
+  pfad = text::trim(pfad);
   if (pfad.empty()) return "";
   if (pfad.size() == 1) return std::string(pfad) + ":\\";
   if (pfad.back() == '\\' || pfad.back() == '/') return std::string(pfad);
@@ -229,13 +230,13 @@ std::string first_line_of(std::string_view content) {
     if (line[kColumns] != ' ' && blank != std::string_view::npos) piece = piece.substr(0, blank);
     line = piece;
   }
-  return std::string(fileutil::trim(line));
+  return std::string(text::trim(line));
 }
 
 RunConfig read_config(const std::string& config_file) {
-  const fileutil::TIni ini(config_file);
+  const files::TIni ini(config_file);
   auto text = [&](const char* section, const char* key, const char* fallback) {
-    return std::string(fileutil::trim(ini.Get(section, key, fallback).text()));
+    return std::string(text::trim(ini.Get(section, key, fallback).text()));
   };
   RunConfig c;
   c.config_file = config_file;
@@ -254,9 +255,9 @@ RunConfig read_config(const std::string& config_file) {
   c.cover_import_dbf = text("Download", "CoverImportDBF", "");
   c.internet = on_only_if_one(text("Download", "Internet", "0"));
   c.start_isbn = text("Download", "Start", "");
-  c.stop_percent = fileutil::number_from_text(text("Download", "Stop", "")).whole_number();
+  c.stop_percent = text::number_from_text(text("Download", "Stop", "")).whole_number();
   c.download_server = text("Download", "Server", "");
-  const long timeout = fileutil::number_from_text(text("Download", "Timeout", "20000")).whole_number();
+  const long timeout = text::number_from_text(text("Download", "Timeout", "20000")).whole_number();
   c.download_timeout_ms = timeout > 0 ? timeout : 20000;
   return c;
 }
@@ -282,7 +283,7 @@ int run_program(int argc, char** argv) {
       return 2;
     }
   }
-  if (config_file.empty()) config_file = config_file_for(fileutil::I_EXENAME());
+  if (config_file.empty()) config_file = config_file_for(files::I_EXENAME());
   platform::keyboard_start();
   const int status = run(config_file);
   print("\r\n");  // the shell's prompt on a line of its own

@@ -1,9 +1,9 @@
 #include "isbn/hyphenation.h"
 
-#include "fileutil/library.h"
 #include "isbn/compact_form.h"
 #include "isbn/numbers.h"
 #include "isbn/range_table.h"
+#include "text/letter_case.h"
 
 namespace torvane::isbn {
 
@@ -48,8 +48,8 @@ std::string MAKEISBN(std::string_view text) {
   bool is13 = detail::accepts(form, true, false, false);
   if (!is10 && !is13) return std::string(text);
 
-  std::string dehyphenated = without(fileutil::trim(text), '-');
-  std::string cleaned = without(fileutil::trim(dehyphenated), ' ');
+  std::string dehyphenated = without(text::trim(text), '-');
+  std::string cleaned = without(text::trim(dehyphenated), ' ');
   // A number that passes both tests (the empty one, an "M" number) is read as ISBN-10.
   return hyphenate_number(NORMISBN(cleaned, is13), !is10);
 }

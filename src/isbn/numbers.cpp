@@ -4,10 +4,10 @@
 #include <array>
 #include <limits>
 
-#include "fileutil/library.h"
 #include "isbn/compact_form.h"
 #include "isbn/hyphenation.h"
 #include "isbn/range_table.h"
+#include "text/letter_case.h"
 
 namespace torvane::isbn {
 
@@ -193,7 +193,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
   };
   static constexpr std::string_view kRemoved = "ABCDEFGHIJKLNOPQRSTUVWYZ: -().,;";
 
-  std::string upper_text(fileutil::trim(text));
+  std::string upper_text(text::trim(text));
   std::transform(upper_text.begin(), upper_text.end(), upper_text.begin(), upper);
   std::string_view rest = upper_text;
   for (std::string_view label : kLabels) {
@@ -202,7 +202,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
       break;
     }
   }
-  rest = fileutil::trim(rest);
+  rest = text::trim(rest);
 
   std::string number;
   for (char c : rest) {
@@ -218,7 +218,7 @@ std::string NORMISBN(std::string_view text, bool want13) {
 }
 
 std::string ISBN2EAN(std::string_view text, bool keep) {
-  std::string_view trimmed = fileutil::trim(text);
+  std::string_view trimmed = text::trim(text);
   CompactForm form = detail::compact_form(trimmed);
   if (detail::is_ean(form)) return std::string(trimmed);
 

@@ -6,6 +6,7 @@
 #include "platform/fs.h"
 #include "storage/byte_order.h"
 #include "storage/key_sorter.h"
+#include "text/file_name.h"
 
 namespace torvane::storage::cdx {
 namespace {
@@ -201,9 +202,7 @@ std::array<std::uint8_t, kHeaderSize> encode_header(const HeaderFields& fields) 
 }
 
 std::string tag_name_for(std::string_view index_path) {
-  const std::size_t slash = index_path.find_last_of("\\/");
-  std::string_view name = slash == std::string_view::npos ? index_path : index_path.substr(slash + 1);
-  name = name.substr(0, name.find('.'));
+  const std::string_view name = text::cut_at_first_point(text::file_name_part(index_path));
   std::string tag;
   for (char c : name.substr(0, kTagNameLength)) tag += static_cast<char>(upper(static_cast<std::uint8_t>(c)));
   return tag;

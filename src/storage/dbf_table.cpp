@@ -8,6 +8,7 @@
 #include "storage/byte_order.h"
 #include "storage/dbf_format.h"
 #include "storage/dbf_table_state.h"
+#include "text/file_name.h"
 
 namespace torvane::storage {
 namespace {
@@ -19,11 +20,6 @@ constexpr std::size_t kRandomReadBytes = 4096;
 
 bool network_error_flag = false;
 
-std::size_t file_name_start(std::string_view path) {
-  const std::size_t sep = path.find_last_of("\\/");
-  return sep == std::string_view::npos ? 0 : sep + 1;
-}
-
 }  // namespace
 
 bool network_error() { return network_error_flag; }
@@ -31,9 +27,7 @@ void clear_network_error() { network_error_flag = false; }
 void set_network_error() { network_error_flag = true; }
 
 std::string with_extension(std::string_view path, std::string_view extension) {
-  const std::size_t name = file_name_start(path);
-  const std::size_t point = path.find('.', name);
-  return std::string(path.substr(0, point)) + "." + std::string(extension);
+  return std::string(text::cut_at_first_point(path)) + "." + std::string(extension);
 }
 
 bool same_name(std::string_view a, std::string_view b) {
@@ -43,8 +37,7 @@ bool same_name(std::string_view a, std::string_view b) {
 }
 
 std::string default_alias(std::string_view path) {
-  std::string_view name = path.substr(file_name_start(path));
-  name = name.substr(0, name.find('.'));
+  std::string_view name = text::cut_at_first_point(text::file_name_part(path));
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   std::string alias(name);
   for (char& c : alias) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

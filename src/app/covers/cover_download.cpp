@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <climits>
 
-#include "fileutil/library.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
 
-using fileutil::upper;
+using text::upper;
 
 bool is_plain_number(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) {

@@ -7,9 +7,9 @@
 #include "app/pools/pool_entry_check.h"
 #include "app/pools/pool_files.h"
 #include "app/pools/pool_table.h"
-#include "fileutil/library.h"
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
 #include "platform/fs.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -85,7 +85,7 @@ void update_cover_flags(const RunConfig& config) {
   // table's new time afterwards, and the next run does not take it as stale.
   const std::string pool_index = pool_index_path(config.medium_root, config.index_mode);
   const bool index_current = !platform::file_exists(pool_index) || !newer(pool_path, pool_index);
-  const fileutil::TIni ini(pool_ini_path(config.medium_root));
+  const files::TIni ini(pool_ini_path(config.medium_root));
   XOUT();
   console_line("Aktualisiere pool.dbf... ");
   ProgressDisplay progress;
@@ -94,7 +94,7 @@ void update_cover_flags(const RunConfig& config) {
   auto pool = open_pool(config);
   if (!pool) return;
   for (int n = 1; n <= kLastListed; ++n) {
-    const std::string entry(fileutil::trim(ini.Get("Cover", std::to_string(n), "").text()));
+    const std::string entry(text::trim(ini.Get("Cover", std::to_string(n), "").text()));
     if (entry.empty()) break;
     if (n > kLargestFlag) {
       XOUT("Warnung: Cover-Eintr\xE4ge ab " + std::to_string(n) + " in " + ini.cFileName +

@@ -10,10 +10,11 @@
 #include "app/pools/pool_files.h"
 #include "app/pools/pool_table.h"
 #include "app/run_driver.h"
-#include "fileutil/library.h"
+#include "files/paths.h"
 #include "isbn/numbers.h"
 #include "platform/fs.h"
 #include "storage/dbf_table.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -21,7 +22,7 @@ namespace {
 using storage::DbfTable;
 
 std::string compact_upper(std::string_view text) {
-  std::string out = fileutil::upper(fileutil::trim(text));
+  std::string out = text::upper(text::trim(text));
   std::erase(out, '-');
   std::erase(out, ' ');
   return out;
@@ -30,13 +31,13 @@ std::string compact_upper(std::string_view text) {
 // A key as the tables hold it, also tried in lower case as older tables may hold it.
 bool find_either_case(KeyLookup& keys, const std::string& key) {
   if (keys.contains(key)) return true;
-  const std::string lower = fileutil::lower(key);
+  const std::string lower = text::lower(key);
   return lower != key && keys.contains(lower);
 }
 
 bool find_either_case(ImportTable& table, const std::string& key) {
   if (table.find(key)) return true;
-  const std::string lower = fileutil::lower(key);
+  const std::string lower = text::lower(key);
   return lower != key && table.find(lower);
 }
 
@@ -112,7 +113,7 @@ class CoverPass {
       const std::uint64_t tenths = progress_tenths(pool.key_number(), keys);
       progress.show(tenths_figure(tenths));
       if (config_.stop_percent != 0 && static_cast<long long>(tenths) >= config_.stop_percent * 10LL) break;
-      std::string isbn = fileutil::upper(fileutil::trim(pool.text("ISBN")));
+      std::string isbn = text::upper(text::trim(pool.text("ISBN")));
       counts.last_isbn = isbn;
       const bool found = look_up(isbn);
       pool.skip();
@@ -292,7 +293,7 @@ void run_cover_phase(const RunConfig& config, std::string_view executable) {
   tables.close_all();
 }
 
-void cover_index_repair(PhaseContext& context) { repair_cover_indexes(context.config, fileutil::I_EXENAME()); }
+void cover_index_repair(PhaseContext& context) { repair_cover_indexes(context.config, files::I_EXENAME()); }
 
 void pool_table_check(PhaseContext& context) {
   const std::string path = pool_table_path(context.config.medium_root);
@@ -300,6 +301,6 @@ void pool_table_check(PhaseContext& context) {
   if (!context.pool_table_present) XOUT("Error: Datei " + path + " nicht vorhanden!");
 }
 
-void cover_phase(PhaseContext& context) { run_cover_phase(context.config, fileutil::I_EXENAME()); }
+void cover_phase(PhaseContext& context) { run_cover_phase(context.config, files::I_EXENAME()); }
 
 }  // namespace torvane::app

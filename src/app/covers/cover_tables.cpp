@@ -4,11 +4,13 @@
 
 #include "app/console.h"
 #include "app/pools/pool_files.h"
-#include "fileutil/library.h"
+#include "files/paths.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "storage/dbf_health.h"
+#include "text/file_name.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -19,16 +21,9 @@ const std::array<storage::FieldSpec, 1> kNotFoundSchema = {{{"ISBN", 'C', 13, 0}
 // the index's own temporary file.
 constexpr std::string_view kBuildCompanions[] = {"fpt", "cdx", "cdx.tmp"};
 
-std::size_t last_separator(std::string_view path) { return path.find_last_of("\\/"); }
-
-std::string folder_of(std::string_view path) {
-  const std::size_t at = last_separator(path);
-  return at == std::string_view::npos ? std::string() : std::string(path.substr(0, at));
-}
-
 // One key per record and keyed on ISBN; anything else is rebuilt before it is searched.
 bool index_matches_table(storage::DbfTable& table) {
-  return fileutil::equal_ignoring_case(table.order_key_field(), "ISBN") &&
+  return text::equal_ignoring_case(table.order_key_field(), "ISBN") &&
          table.order_key_total() == table.record_count();
 }
 
@@ -125,13 +120,11 @@ bool make_anew(const std::string& path, CoverTable kind, bool shared) {
 
 }  // namespace
 
-std::string cover_index_path(std::string_view table) { return fileutil::I_FILENOEXT(table) + ".cdx"; }
-std::string cover_memo_path(std::string_view table) { return fileutil::I_FILENOEXT(table) + ".fpt"; }
+std::string cover_index_path(std::string_view table) { return files::I_FILENOEXT(table) + ".cdx"; }
+std::string cover_memo_path(std::string_view table) { return files::I_FILENOEXT(table) + ".fpt"; }
 
 std::string beside(std::string_view path, std::string_view file_name) {
-  const std::size_t at = last_separator(path);
-  if (at == std::string_view::npos) return std::string(file_name);
-  return std::string(path.substr(0, at + 1)) + std::string(file_name);
+  return std::string(path.substr(0, text::file_name_start(path))) + std::string(file_name);
 }
 
 bool folder_writable(std::string_view folder) {
@@ -152,7 +145,7 @@ NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view execu
   const std::string cover_side = beside(cover_dbf, "notfound.dbf");
   if (platform::file_exists(cover_side)) return {cover_side, false};
   const std::string exe_side = beside(executable, "notfound.dbf");
-  if (platform::file_exists(exe_side) || folder_writable(folder_of(executable))) return {exe_side, false};
+  if (platform::file_exists(exe_side) || folder_writable(files::I_FILEPATH(executable))) return {exe_side, false};
   return {cover_side, true};
 }
 

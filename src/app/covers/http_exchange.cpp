@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 
-#include "fileutil/library.h"
 #include "platform/socket.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -26,7 +26,7 @@ std::string_view trim_blanks(std::string_view s) {
 
 bool contains_ignoring_case(std::string_view text, std::string_view word) {
   for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
-    if (fileutil::equal_ignoring_case(text.substr(i, word.size()), word)) return true;
+    if (text::equal_ignoring_case(text.substr(i, word.size()), word)) return true;
   }
   return false;
 }
@@ -99,9 +99,9 @@ void ResponseParser::on_header_line() {
   if (colon == std::string_view::npos) return;  // not a header we use
   std::string_view name = trim_blanks(line.substr(0, colon));
   std::string_view value = trim_blanks(line.substr(colon + 1));
-  if (fileutil::equal_ignoring_case(name, "Transfer-Encoding")) {
+  if (text::equal_ignoring_case(name, "Transfer-Encoding")) {
     if (contains_ignoring_case(value, "chunked")) chunked_ = true;
-  } else if (fileutil::equal_ignoring_case(name, "Content-Length")) {
+  } else if (text::equal_ignoring_case(name, "Content-Length")) {
     // Digits only: a sign, a blank or a second, different length is not a length.
     if (value.empty() || !std::all_of(value.begin(), value.end(), is_digit)) {
       state_ = State::malformed;

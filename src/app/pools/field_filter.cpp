@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "app/console.h"
-#include "app/path_helpers.h"
 #include "app/pools/mab_stream.h"
 #include "app/pools/pool_catalogue.h"
 #include "app/pools/pool_files.h"
+#include "files/paths.h"
 #include "platform/fs.h"
 
 namespace torvane::app {
@@ -127,7 +127,7 @@ void replace_filtered(const std::string& mab, const std::string& backup, const P
                       std::string_view exclusions) {
   // A file marked read-only is not replaced: it counts as one that cannot be deleted.
   if (platform::is_read_only(mab)) {
-    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
+    XOUT("Error: Datei " + files::CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
     return;
   }
 
@@ -141,7 +141,7 @@ void replace_filtered(const std::string& mab, const std::string& backup, const P
   const bool emptied = platform::file_size(fresh) == 0u && platform::file_size(backup).value_or(0) > 0;
   if (!platform::rename_file(fresh, mab)) {
     platform::delete_file(fresh);
-    XOUT("Error: Datei " + CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
+    XOUT("Error: Datei " + files::CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
     return;
   }
   if (emptied) XOUT("Warnung: Datei " + mab + " ist nach dem Filtern leer, die Daten sind in " + backup + ".");
@@ -149,7 +149,7 @@ void replace_filtered(const std::string& mab, const std::string& backup, const P
 
 }  // namespace
 
-std::string backup_name(std::string_view mab_path, int n) { return CFILENOEXT(mab_path) + ".BK" + std::to_string(n); }
+std::string backup_name(std::string_view mab_path, int n) { return files::CFILENOEXT(mab_path) + ".BK" + std::to_string(n); }
 
 void remove_filter_leftovers(std::string_view mab_path) { remove_build_leftovers(mab_path, kBackupExtensions); }
 
@@ -188,7 +188,7 @@ void filter_pool_file(std::string_view mab_path, std::string_view section, const
     if (platform::file_exists(backup)) XOUT("Warnung: Backup-Datei " + backup + " ist noch vorhanden!");
   }
   if (settings.mode == "0" || settings.pools.empty()) {
-    XOUT("Warnung: \xDC" "berpr\xFC" "fung der MAB-Felder in " + CFILENAME(mab) + " deaktiviert!");
+    XOUT("Warnung: \xDC" "berpr\xFC" "fung der MAB-Felder in " + files::CFILENAME(mab) + " deaktiviert!");
     return;
   }
   if (!pool_selected(section, settings.pools) && settings.mode != "2") return;
@@ -217,7 +217,7 @@ void filter_pool_file(std::string_view mab_path, std::string_view section, const
     // The backup must be complete before the file is given up: a copy cut short by a
     // full disk or a killed run is no backup.
     if (!make_backup(mab, backup) || !platform::file_exists(backup)) {
-      XOUT("Error: Backup-Datei " + CFILENAME(backup) + " konnte nicht angelegt werden!");
+      XOUT("Error: Backup-Datei " + files::CFILENAME(backup) + " konnte nicht angelegt werden!");
       return;
     }
   }

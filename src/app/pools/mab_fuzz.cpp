@@ -13,8 +13,8 @@
 #include "app/pools/mab_record.h"
 #include "app/pools/mab_stream.h"
 #include "app/pools/permitted_fields.h"
-#include "fileutil/library.h"
 #include "fuzz/fuzz_support.h"
+#include "text/letter_case.h"
 
 namespace {
 
@@ -24,10 +24,10 @@ using fuzz::require;
 constexpr std::string_view kExclusions[] = {"", "700*", "540a;551 ", "*", "540"};
 
 void check_numbers(std::string_view line) {
-  const std::string_view trimmed = fileutil::trim(line);
+  const std::string_view trimmed = text::trim(line);
   if (app::is_header_line(trimmed)) {
     const std::string label = app::label_of(trimmed);
-    require(label == fileutil::trim(label));
+    require(label == text::trim(label));
     return;
   }
   const std::optional<std::string> number = app::number_of(trimmed);

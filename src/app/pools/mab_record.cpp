@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "fileutil/library.h"
 #include "isbn/numbers.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
 
-using fileutil::trim;
+using text::trim;
 
 // ASCII letters only: the numbers of a record keep every other byte as it is.
 std::string upper(std::string text) {

@@ -2,16 +2,16 @@
 
 #include <vector>
 
-#include "app/path_helpers.h"
 #include "app/pools/pool_entry_check.h"
-#include "fileutil/library.h"
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
+#include "files/paths.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
 
-std::string value_of(const fileutil::TIni& ini, std::string_view section, std::string_view key) {
-  return std::string(fileutil::trim(ini.Get(section, key, "").text()));
+std::string value_of(const files::TIni& ini, std::string_view section, std::string_view key) {
+  return std::string(text::trim(ini.Get(section, key, "").text()));
 }
 
 // The files the catalogue names for a pool, whether or not it has a `Name`: its MAB2
@@ -19,7 +19,7 @@ std::string value_of(const fileutil::TIni& ini, std::string_view section, std::s
 // and its index (the index mode's entry, else derived from the table; in the index
 // mode's extension either way). A pool without a MAB2 file entry has only what
 // `DBFFile` names.
-PoolFiles files_of(const fileutil::TIni& ini, int number, const std::string& section, std::string_view medium_root,
+PoolFiles files_of(const files::TIni& ini, int number, const std::string& section, std::string_view medium_root,
                    storage::Variant index_mode) {
   const std::string root(medium_root);
   PoolFiles files;
@@ -34,7 +34,7 @@ PoolFiles files_of(const fileutil::TIni& ini, int number, const std::string& sec
   if (const std::string dbf_file = value_of(ini, section, "DBFFile"); !dbf_file.empty()) {
     files.table = {root + dbf_file, "DBFFile", dbf_file};
   } else if (!files.mab.path.empty()) {
-    files.table = {fileutil::I_FILENOEXT(files.mab.path) + ".dbf", files.mab.key, ""};
+    files.table = {files::I_FILENOEXT(files.mab.path) + ".dbf", files.mab.key, ""};
   }
   if (files.mab.path.empty()) return files;
 
@@ -43,11 +43,11 @@ PoolFiles files_of(const fileutil::TIni& ini, int number, const std::string& sec
   if (const std::string index_file = value_of(ini, section, index_key); !index_file.empty()) {
     files.index = {root + index_file, index_key, index_file};
   } else {
-    files.index = {fileutil::I_FILENOEXT(files.table.path) + "." + ext, files.table.key, ""};
+    files.index = {files::I_FILENOEXT(files.table.path) + "." + ext, files.table.key, ""};
   }
   // An index named with another extension gets the one of the index mode.
-  if (fileutil::lower(fileutil::I_FILEEXT(files.index.path)) != ext)
-    files.index.path = fileutil::I_FILENOEXT(files.index.path) + "." + ext;
+  if (text::lower(files::I_FILEEXT(files.index.path)) != ext)
+    files.index.path = files::I_FILENOEXT(files.index.path) + "." + ext;
   return files;
 }
 
@@ -61,7 +61,7 @@ std::string pool_ini_path(std::string_view medium_root) { return std::string(med
 
 void for_each_pool(std::string_view ini_path, int limit,
                    const std::function<void(int number, const std::string& section)>& visit) {
-  const fileutil::TIni ini{std::string(ini_path)};
+  const files::TIni ini{std::string(ini_path)};
   for (int n = 1; n <= limit; ++n) {
     const std::string section = value_of(ini, "Pool", std::to_string(n));
     if (section.empty()) return;
@@ -71,7 +71,7 @@ void for_each_pool(std::string_view ini_path, int limit,
 
 PoolEntry resolve_pool(std::string_view ini_path, int number, const std::string& section,
                        std::string_view medium_root, storage::Variant index_mode) {
-  const fileutil::TIni ini{std::string(ini_path)};
+  const files::TIni ini{std::string(ini_path)};
   PoolEntry entry;
   entry.number = number;
   entry.section = section;
@@ -102,14 +102,14 @@ PoolImport pool_import(std::string_view ini_path, int number, const std::string&
   if (number <= kPoolStepLimit &&
       resolve_pool(ini_path, number, section, medium_root, index_mode).status == PoolEntry::Status::rejected)
     return {};
-  const fileutil::TIni ini{std::string(ini_path)};
+  const files::TIni ini{std::string(ini_path)};
   const std::string dbf_file = value_of(ini, section, "DBFFile");
   const std::string file = value_of(ini, section, "File");
-  const std::string base = fileutil::I_FILENOEXT(file);
+  const std::string base = files::I_FILENOEXT(file);
   if (dbf_file.empty() && base.empty()) return {};
   const std::string path = std::string(medium_root) + (!dbf_file.empty() ? dbf_file : base + ".dbf");
   // The table is only read, with the structural index an open attaches.
-  const std::vector<std::string> touched{path, CFILENOEXT(path) + ".cdx"};
+  const std::vector<std::string> touched{path, files::CFILENOEXT(path) + ".cdx"};
   std::string problem = outside_problem({std::string(ini_path), std::string(medium_root)}, section,
                                         !dbf_file.empty() ? "DBFFile" : "File", !dbf_file.empty() ? dbf_file : file,
                                         touched);
@@ -118,8 +118,8 @@ PoolImport pool_import(std::string_view ini_path, int number, const std::string&
 }
 
 bool pool_selected(std::string_view section, std::string_view pool_filter) {
-  const std::string list = ";" + fileutil::upper(pool_filter) + ";";
-  return list.find(";" + fileutil::upper(section) + ";") != std::string::npos;
+  const std::string list = ";" + text::upper(pool_filter) + ";";
+  return list.find(";" + text::upper(section) + ";") != std::string::npos;
 }
 
 }  // namespace torvane::app

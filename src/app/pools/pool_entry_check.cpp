@@ -4,16 +4,16 @@
 #include <array>
 #include <optional>
 
-#include "app/path_helpers.h"
 #include "app/pools/field_filter.h"
 #include "app/pools/pool_files.h"
-#include "fileutil/library.h"
+#include "files/paths.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "storage/byte_order.h"
 #include "storage/cdx_format.h"
 #include "storage/dbf_format.h"
 #include "storage/ntx_format.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -112,7 +112,7 @@ std::string foreign_use(const PlacedPool& pool, const PoolFile& file, const Plac
   if (at.same(pool.mab)) return "nennt die MAB-Datei der Sektion [" + pool.files->section + "]";
   if (role == FileRole::index && at.same(pool.table)) return "nennt die Tabelle der Sektion [" + pool.files->section + "]";
   for (const PlacedPool& other : others) {
-    if (fileutil::equal_ignoring_case(other.files->section, pool.files->section)) continue;
+    if (text::equal_ignoring_case(other.files->section, pool.files->section)) continue;
     const std::array<std::pair<FileRole, const Place*>, 3> uses = {
         {{FileRole::mab, &other.mab}, {FileRole::table, &other.table}, {FileRole::index, &other.index}}};
     for (const auto& [other_role, other_at] : uses) {
@@ -187,17 +187,17 @@ std::vector<std::string> touched_files(std::string_view path, FileRole role) {
     case FileRole::table:
       // Its .DBU, the structural index an open attaches, and the index and memo files
       // a build makes or removes beside its build name.
-      files.push_back(CFILENOEXT(path) + ".DBU");
-      files.push_back(CFILENOEXT(path) + ".cdx");
-      for (const char* companion : {".cdx", ".ntx", ".fpt"}) files.push_back(CFILENOEXT(build_name(path)) + companion);
+      files.push_back(files::CFILENOEXT(path) + ".DBU");
+      files.push_back(files::CFILENOEXT(path) + ".cdx");
+      for (const char* companion : {".cdx", ".ntx", ".fpt"}) files.push_back(files::CFILENOEXT(build_name(path)) + companion);
       break;
     case FileRole::index:
       files.push_back(std::string(path) + ".tmp");
       break;
     case FileRole::cover_table:
-      files.push_back(CFILENOEXT(path) + ".cdx");
-      files.push_back(CFILENOEXT(path) + ".cdx.tmp");
-      files.push_back(CFILENOEXT(path) + ".fpt");
+      files.push_back(files::CFILENOEXT(path) + ".cdx");
+      files.push_back(files::CFILENOEXT(path) + ".cdx.tmp");
+      files.push_back(files::CFILENOEXT(path) + ".fpt");
       break;
   }
   return files;

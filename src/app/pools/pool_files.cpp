@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "app/console.h"
-#include "app/path_helpers.h"
-#include "fileutil/library.h"
+#include "files/paths.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "storage/dbf_health.h"
+#include "text/file_name.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 
@@ -20,12 +21,7 @@ struct NameParts {
   std::size_t name = 0;
   std::size_t point = 0;
 };
-NameParts name_parts(std::string_view path) {
-  const std::size_t separator = path.find_last_of("\\/");
-  const std::size_t name = separator == std::string_view::npos ? 0 : separator + 1;
-  const std::size_t point = path.find('.', name);
-  return {name, point == std::string_view::npos ? path.size() : point};
-}
+NameParts name_parts(std::string_view path) { return {text::file_name_start(path), text::first_name_point(path)}; }
 
 // Whether the process number after "~" in a build name is that of another process that
 // still runs: a cover table outside the medium may be shared by runs over other media,
@@ -57,17 +53,17 @@ std::string build_name(std::string_view path) {
 bool is_build_leftover(std::string_view name, std::string_view path, std::span<const std::string_view> companions) {
   const NameParts parts = name_parts(path);
   const std::string_view stem = path.substr(parts.name, parts.point - parts.name);
-  if (name.size() <= stem.size() + 1 || !fileutil::equal_ignoring_case(name.substr(0, stem.size()), stem) ||
+  if (name.size() <= stem.size() + 1 || !text::equal_ignoring_case(name.substr(0, stem.size()), stem) ||
       name[stem.size()] != '~')
     return false;
   name.remove_prefix(stem.size() + 1);
   const std::size_t digits = name.find_first_not_of("0123456789");
   if (digits == 0) return false;
   const std::string_view rest = digits == std::string_view::npos ? std::string_view{} : name.substr(digits);
-  if (fileutil::equal_ignoring_case(rest, path.substr(parts.point))) return true;
+  if (text::equal_ignoring_case(rest, path.substr(parts.point))) return true;
   if (rest.empty() || rest.front() != '.') return false;
   return std::any_of(companions.begin(), companions.end(), [&](std::string_view extension) {
-    return fileutil::equal_ignoring_case(rest.substr(1), extension);
+    return text::equal_ignoring_case(rest.substr(1), extension);
   });
 }
 
@@ -102,7 +98,7 @@ bool finish_build(std::unique_ptr<storage::DbfTable> table, const std::string& t
 
 void discard_build(const std::string& temporary) {
   platform::delete_file(temporary);
-  platform::delete_file(fileutil::I_FILENOEXT(temporary) + ".cdx");
+  platform::delete_file(files::I_FILENOEXT(temporary) + ".cdx");
 }
 
 bool make_older_than(std::string_view path, std::string_view reference) {
@@ -130,7 +126,7 @@ TableShape table_shape(std::string_view path) {
 
   const auto field = [&](std::string_view name) -> const storage::Field* {
     for (const storage::Field& f : health.fields)
-      if (fileutil::equal_ignoring_case(f.name, name)) return &f;
+      if (text::equal_ignoring_case(f.name, name)) return &f;
     return nullptr;
   };
   const storage::Field* isbn = field("ISBN");

@@ -3,13 +3,12 @@
 #include <array>
 
 #include "app/console.h"
-#include "app/path_helpers.h"
 #include "app/pools/mab_record.h"
 #include "app/pools/pool_catalogue.h"
 #include "app/pools/pool_files.h"
-#include "fileutil/library.h"
 #include "platform/fs.h"
 #include "storage/dbf_table.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -25,9 +24,9 @@ void import_pool(storage::DbfTable& pool, storage::DbfTable& imp, int number) {
   imp.set_order(0);  // record order, whatever index came with the table
   for (imp.go_top(); !imp.eof(); imp.skip()) {
     const std::string isbn = imp.text("ISBN");
-    if (fileutil::trim(isbn).empty()) continue;
+    if (text::trim(isbn).empty()) continue;
     if (!pool.append()) continue;  // a lock or network failure drops the row
-    pool.assign("ISBN", isbn_key_of(fileutil::upper(isbn)));
+    pool.assign("ISBN", isbn_key_of(text::upper(isbn)));
     pool.assign_number("POOL", number);
     if (pool.shared()) pool.unlock();
   }

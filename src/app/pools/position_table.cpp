@@ -3,13 +3,13 @@
 #include <array>
 
 #include "app/console.h"
-#include "app/path_helpers.h"
 #include "app/pools/mab_record.h"
 #include "app/pools/mab_stream.h"
 #include "app/pools/pool_files.h"
-#include "fileutil/library.h"
+#include "files/paths.h"
 #include "platform/fs.h"
 #include "storage/dbf_table.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -102,7 +102,7 @@ Build build_table(const PoolEntry& entry, const RunConfig& config) {
 // ---- The scan ----------------------------------------------------------------------
 
 void PositionScan::line(std::string_view text, std::uint64_t offset) {
-  const std::string_view t = fileutil::trim(text.substr(0, kScannedLineBytes));
+  const std::string_view t = text::trim(text.substr(0, kScannedLineBytes));
   if (t.empty()) return;
   if ((t.front() == '#' || t.front() == '*') && is_header_line(t)) {
     if (label_.empty()) assign_label(label_, t);  // numbers before the first header line
@@ -131,7 +131,7 @@ void PositionScan::emit_pending() {
 void update_position_table(const PoolEntry& entry, const RunConfig& config) {
   const std::string& table = entry.table_path;
   const std::string& index = entry.index_path;
-  XDELETEFILE(CFILENOEXT(table) + ".DBU");
+  XDELETEFILE(files::CFILENOEXT(table) + ".DBU");
 
   if (platform::file_exists(table)) {
     if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);

@@ -44,7 +44,7 @@
 
 #include "platform/file.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 
 // The temporary edit file of a path for a process: D:\DVD\BIN\A.CDM and process 42
 // give D:\DVD\BIN\A.42.#$#. The cut is at the first point of the file-name part only,
@@ -177,4 +177,4 @@ class TFile {
   std::int64_t wbuf_off_ = 0;
 };
 
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

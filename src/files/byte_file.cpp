@@ -1,16 +1,17 @@
-#include "fileutil/TFILE.h"
+#include "files/byte_file.h"
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <span>
 
-#include "fileutil/library.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "text/file_name.h"
+#include "text/letter_case.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 namespace {
 
 constexpr std::size_t kReadAhead = 256 * 1024;   // bytes read per refill
@@ -99,9 +100,7 @@ bool append_to(platform::File& to, std::int64_t& to_offset, std::string_view byt
 }  // namespace
 
 std::string edit_file_name(std::string_view path, unsigned long process) {
-  const std::size_t separator = path.find_last_of("\\/");
-  const std::size_t name_start = separator == std::string_view::npos ? 0 : separator + 1;
-  return std::string(trim(path.substr(0, path.find('.', name_start)))) + "." + std::to_string(process) + ".#$#";
+  return std::string(text::trim(text::cut_at_first_point(path))) + "." + std::to_string(process) + ".#$#";
 }
 
 std::optional<unsigned long> edit_file_owner(std::string_view name, std::string_view stem) {
@@ -441,8 +440,7 @@ bool TFile::copy_range(platform::File& to, std::int64_t& to_offset, std::int64_t
 // mastered with the medium; they are never anyone's only copy of the file.
 void TFile::remove_dead_edit_files() {
   const std::string own = edit_file_name(name_, 0);  // <folder><stem>.0.#$#
-  const std::size_t separator = own.find_last_of("\\/");
-  const std::string folder = separator == std::string::npos ? "" : own.substr(0, separator + 1);
+  const std::string folder = own.substr(0, text::file_name_start(own));
   const std::string stem = own.substr(folder.size(), own.size() - folder.size() - std::string_view(".0.#$#").size());
   for (const std::string& entry : platform::list_files(folder, "*.#$#", true)) {
     const std::optional<unsigned long> owner = edit_file_owner(entry, stem);
@@ -534,4 +532,4 @@ bool TFile::InsBytes(std::int64_t n) {
   return true;
 }
 
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

@@ -1,4 +1,4 @@
-#include "fileutil/TTXTFILE.h"
+#include "files/line_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include "platform/process.h"
 #include "support/temp_dir.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 namespace {
 
 using testing::TempDir;
@@ -359,4 +359,4 @@ TEST(TTxtFile, RandomEditsMatchAnInMemoryModel) {
 }
 
 }  // namespace
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

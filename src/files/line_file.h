@@ -35,9 +35,9 @@
 #include <string>
 #include <string_view>
 
-#include "fileutil/TFILE.h"
+#include "files/byte_file.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 
 // Reads the line at the file's cursor: at most nMax bytes (1,024 when nMax is 0), cut
 // at the first CR LF inside them; the cursor then stands after that CR LF, or after
@@ -117,4 +117,4 @@ class TTxtFile : public TFile {
   std::int64_t nOffset_ = 0;
 };
 
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

@@ -1,4 +1,4 @@
-#include "fileutil/TFILE.h"
+#include "files/byte_file.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "platform/process.h"
 #include "support/temp_dir.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 namespace {
 
 using testing::TempDir;
@@ -346,4 +346,4 @@ TEST(TFile, BufferedResultsMatchTheBytesOfTheFile) {
 }
 
 }  // namespace
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

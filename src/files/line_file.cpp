@@ -1,10 +1,10 @@
-#include "fileutil/TTXTFILE.h"
+#include "files/line_file.h"
 
 #include <algorithm>
 
 #include "platform/fs.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 
 bool LGETTEXTLINE(TFile& file, std::string& line, std::int64_t nMax) {
   if (nMax <= 0) nMax = TTxtFile::kMaxLineLength;
@@ -227,4 +227,4 @@ bool TTxtFile::RepLine(std::string_view cText) {
   return true;
 }
 
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

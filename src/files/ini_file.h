@@ -19,9 +19,9 @@
 #include <string>
 #include <string_view>
 
-#include "fileutil/library.h"
+#include "text/value.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 
 class TIni {
  public:
@@ -30,8 +30,8 @@ class TIni {
 
   // The value of cEntry in cSection, of the kind of uDefault (of uVar when uDefault is
   // nothing). Without a file name the result is uVar, converted.
-  Value Get(std::string_view cSection, std::string_view cEntry, const Value& uDefault = {},
-            const Value& uVar = {}) const;
+  text::Value Get(std::string_view cSection, std::string_view cEntry,
+                  const text::Value& uDefault = {}, const text::Value& uVar = {}) const;
   void End() {}
 
   std::string cFileName;
@@ -47,4 +47,4 @@ std::string GETPRIVATEPROFILESTRING(std::optional<std::string_view> cSection,
 // Forgets every parsed file (tests; a long-lived process that wants its memory back).
 void clear_ini_cache();
 
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

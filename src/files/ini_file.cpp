@@ -1,4 +1,4 @@
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
 
 #include <algorithm>
 #include <map>
@@ -9,8 +9,9 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/path.h"
+#include "text/letter_case.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 namespace {
 
 struct Section {
@@ -66,7 +67,7 @@ ParsedIni parse(std::string_view text) {
       if (close == std::string_view::npos) return;
       Section section;
       section.name = std::string(trim_space(line.substr(1, close - 1)));
-      ini.first.try_emplace(upper(section.name), ini.sections.size());
+      ini.first.try_emplace(text::upper(section.name), ini.sections.size());
       ini.sections.push_back(std::move(section));
       current = &ini.sections.back();
       return;
@@ -75,7 +76,7 @@ ParsedIni parse(std::string_view text) {
     if (current == nullptr || equals == std::string_view::npos) return;
     std::string_view name = trim_space(line.substr(0, equals));
     std::string_view value = unquote(trim_space(line.substr(equals + 1)));
-    if (current->values.try_emplace(upper(name), value).second) current->key_order.emplace_back(name);
+    if (current->values.try_emplace(text::upper(name), value).second) current->key_order.emplace_back(name);
   });
   return ini;
 }
@@ -144,27 +145,27 @@ std::string GETPRIVATEPROFILESTRING(std::optional<std::string_view> cSection,
     std::vector<std::string> names;
     for (const Section& section : ini->sections) names.push_back(section.name);
     result = name_list(names);
-  } else if (auto found = ini->first.find(upper(*cSection)); found != ini->first.end()) {
+  } else if (auto found = ini->first.find(text::upper(*cSection)); found != ini->first.end()) {
     const Section& section = ini->sections[found->second];
     if (!cEntry) {
       result = name_list(section.key_order);
-    } else if (auto value = section.values.find(upper(*cEntry)); value != section.values.end()) {
+    } else if (auto value = section.values.find(text::upper(*cEntry)); value != section.values.end()) {
       result = value->second;
     }
   }
   return result.empty() ? std::string(cDefault) : result;
 }
 
-Value TIni::Get(std::string_view cSection, std::string_view cEntry, const Value& uDefault,
-                const Value& uVar) const {
-  const Kind kind = uDefault.is_nothing() ? uVar.kind() : uDefault.kind();
+text::Value TIni::Get(std::string_view cSection, std::string_view cEntry,
+                      const text::Value& uDefault, const text::Value& uVar) const {
+  const text::Kind kind = uDefault.is_nothing() ? uVar.kind() : uDefault.kind();
   if (cFileName.empty()) {
-    return uVar.kind() == kind ? uVar : value_from_text(I_VALTOCHAR(uVar), kind);
+    return uVar.kind() == kind ? uVar : text::value_from_text(text::I_VALTOCHAR(uVar), kind);
   }
-  return value_from_text(
-      GETPRIVATEPROFILESTRING(cSection, cEntry, I_VALTOCHAR(uDefault), cFileName), kind);
+  return text::value_from_text(
+      GETPRIVATEPROFILESTRING(cSection, cEntry, text::I_VALTOCHAR(uDefault), cFileName), kind);
 }
 
 void clear_ini_cache() { cache().clear(); }
 
-}  // namespace torvane::fileutil
+}  // namespace torvane::files

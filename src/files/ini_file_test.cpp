@@ -1,11 +1,14 @@
-#include "fileutil/tinifile.h"
+#include "files/ini_file.h"
 
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
-namespace torvane::fileutil {
+namespace torvane::files {
 namespace {
+
+using text::Date;
+using text::Value;
 
 using namespace std::string_literals;
 
@@ -97,4 +100,4 @@ TEST_F(IniTest, ChangesOnDiskAreSeen) {
 }
 
 }  // namespace
-}  // namespace torvane::fileutil
+}  // namespace torvane::files
