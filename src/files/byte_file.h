@@ -11,15 +11,14 @@
 //      0  closed (Close/End), or never opened
 //     >0  open; a new number after every edit that rewrote the file
 //
-// The cursor is a byte offset from 0. `nRecNo` returns it; the text line file keeps it
-// on the first byte of its current line, so a phase reads the byte offset of the line
-// it has just read through `nRecNo` (not to be confused with TTxtFile::nRecno, the
-// line number).
+// The cursor is a byte offset from 0; `nPos` returns it. The text line file keeps it on
+// the first byte of its current line, so `nPos` right after reading a line is the byte
+// offset of that line.
 //
 // Open modes: access 0 read, 1 write, 2 read and write; plus sharing 16 exclusive,
 // 32 deny write, 48 deny read, 64 deny none, 0 compatibility (no share lock). A file
-// with the read-only attribute (no write permission) is never opened for writing, as
-// on the original platform, even for a privileged user.
+// with the read-only attribute (no write permission) is never opened for writing, even
+// for a privileged user: the attribute protects the file whoever runs the program.
 //
 // Buffering. Reads go through a read-ahead buffer and appends at the end of the file
 // through a write-behind buffer, so scanning a file line by line costs no system call
@@ -89,7 +88,7 @@ class TFile {
   void GoBottom();  // cursor to the end of the file, nLen := its size
   bool lEoF() const { return pos_ >= len_; }
   bool lBoF() const { return pos_ == 0; }
-  std::int64_t nRecNo() const { return pos_; }
+  std::int64_t nPos() const { return pos_; }
 
   int nGetByte();   // 0..255, or -1
   int nGetWord();   // signed 16-bit little-endian, or -1 when fewer than two bytes

@@ -108,10 +108,10 @@ TEST(TFile, BytesWordsAndStrings) {
   TFile file(dir.path("b.bin"));
   EXPECT_EQ(file.nGetWord(), 0x0201);
   EXPECT_EQ(file.nGetWord(), -1);  // FF FF reads as -1, like the end of the file
-  EXPECT_EQ(file.nRecNo(), 4);
+  EXPECT_EQ(file.nPos(), 4);
   EXPECT_EQ(file.nGetWord(), 0x1234);
   EXPECT_EQ(file.nGetWord(), -1);  // one byte left
-  EXPECT_EQ(file.nRecNo(), 7);
+  EXPECT_EQ(file.nPos(), 7);
   EXPECT_EQ(file.nGetByte(), -1);
   file.GoTop();
   EXPECT_EQ(file.nGetByte(), 1);
@@ -121,7 +121,7 @@ TEST(TFile, BytesWordsAndStrings) {
   file.GoTo(1);
   EXPECT_EQ(file.PutWord(-2), 2);
   EXPECT_EQ(file.PutByte(0x141), 1);
-  EXPECT_EQ(file.nRecNo(), 4);
+  EXPECT_EQ(file.nPos(), 4);
   EXPECT_EQ(file.AppWord(0x4142), 9);
   EXPECT_EQ(file.AppByte('C'), 10);
   EXPECT_EQ(file.nLen(), 10);
@@ -144,34 +144,34 @@ TEST(TFile, SeekFindsMatchesAcrossChunkAndBufferBoundaries) {
   TFile file(dir.path("s.bin"));
 
   EXPECT_TRUE(file.Seek("\r\n"));
-  EXPECT_EQ(file.nRecNo(), 2047);
+  EXPECT_EQ(file.nPos(), 2047);
   file.GoTo(3000);
   EXPECT_TRUE(file.Seek("AB"));
-  EXPECT_EQ(file.nRecNo(), 256 * 1024 - 1);
+  EXPECT_EQ(file.nPos(), 256 * 1024 - 1);
   EXPECT_FALSE(file.Seek("\r\n"));  // none after the cursor: it stays
-  EXPECT_EQ(file.nRecNo(), 256 * 1024 - 1);
+  EXPECT_EQ(file.nPos(), 256 * 1024 - 1);
   EXPECT_TRUE(file.Seek("Q", 0, 1));
-  EXPECT_EQ(file.nRecNo(), 500 * 1024);
+  EXPECT_EQ(file.nPos(), 500 * 1024);
   EXPECT_FALSE(file.Seek("Q"));
   EXPECT_FALSE(file.Seek("q", 0, 1));  // the file's bytes are folded, not the text sought
 
   // Backward: the last occurrence that ends at or before the cursor.
   file.GoBottom();
   EXPECT_TRUE(file.Seek("x\r", 1));
-  EXPECT_EQ(file.nRecNo(), 2046);
+  EXPECT_EQ(file.nPos(), 2046);
   file.GoTo(2048);
   EXPECT_FALSE(file.Seek("\r\n", 1));
-  EXPECT_EQ(file.nRecNo(), 2048);
+  EXPECT_EQ(file.nPos(), 2048);
   file.GoTo(2049);
   EXPECT_TRUE(file.Seek("\r\n", 1));
-  EXPECT_EQ(file.nRecNo(), 2047);
+  EXPECT_EQ(file.nPos(), 2047);
 
   // A text longer than a chunk is still found, and an empty one never.
   file.GoTop();
   EXPECT_TRUE(file.Seek("\n" + std::string(3000, 'x')));
-  EXPECT_EQ(file.nRecNo(), 2048);
+  EXPECT_EQ(file.nPos(), 2048);
   EXPECT_FALSE(file.Seek(""));
-  EXPECT_EQ(file.nRecNo(), 2048);
+  EXPECT_EQ(file.nPos(), 2048);
 }
 
 TEST(TFile, CountSkipsOccurrencesSplitAcrossChunks) {
@@ -185,7 +185,7 @@ TEST(TFile, CountSkipsOccurrencesSplitAcrossChunks) {
   TFile file(dir.path("c.bin"));
   file.GoTo(77);
   EXPECT_EQ(file.Count(), 3);
-  EXPECT_EQ(file.nRecNo(), 77);
+  EXPECT_EQ(file.nPos(), 77);
   dir.write("a.bin", "aaaaa");
   TFile a(dir.path("a.bin"));
   EXPECT_EQ(a.Count("aa"), 2);
@@ -201,7 +201,7 @@ TEST(TFile, DelBytesLeavesTheCursorTwoBytesOnAndShrinksTheFile) {
   file.GoTo(10);
   ASSERT_TRUE(file.DelBytes(3));
   EXPECT_EQ(file.nLen(), 97);
-  EXPECT_EQ(file.nRecNo(), 12);
+  EXPECT_EQ(file.nPos(), 12);
   EXPECT_EQ(file.nMode(), TFile::kEditMode);
   EXPECT_NE(file.hFile(), handle);
   EXPECT_GT(file.hFile(), 0);
@@ -214,7 +214,7 @@ TEST(TFile, DelBytesLeavesTheCursorTwoBytesOnAndShrinksTheFile) {
   file.GoTo(96);  // p + 1 reaches nLen: the cursor goes to the new end
   ASSERT_TRUE(file.DelBytes(5));
   EXPECT_EQ(file.nLen(), 96);
-  EXPECT_EQ(file.nRecNo(), 96);
+  EXPECT_EQ(file.nPos(), 96);
   file.Close();
   EXPECT_EQ(dir.read("d.bin"), bytes.substr(0, 10) + bytes.substr(13, 86));
   EXPECT_FALSE(dir.exists("d.#$#"));
@@ -226,12 +226,12 @@ TEST(TFile, InsBytesOpensAGapOfBlanks) {
   TFile file(dir.path("i.bin"));
   file.GoTo(2);
   ASSERT_TRUE(file.InsBytes(3));
-  EXPECT_EQ(file.nRecNo(), 2);
+  EXPECT_EQ(file.nPos(), 2);
   EXPECT_EQ(file.nLen(), 9);
   EXPECT_EQ(file.PutStr("XYZ"), 3);
   file.GoBottom();
   ASSERT_TRUE(file.InsBytes(4));  // at the end: appended
-  EXPECT_EQ(file.nRecNo(), 9);
+  EXPECT_EQ(file.nPos(), 9);
   EXPECT_EQ(file.nLen(), 13);
   EXPECT_EQ(file.cGetStr(10), "    ");
   file.Close();
@@ -248,7 +248,7 @@ TEST(TFile, FailedEditLeavesFileAndHandleUsable) {
   EXPECT_FALSE(file.DelBytes(2));
   EXPECT_FALSE(file.InsBytes(2));
   EXPECT_EQ(file.hFile(), handle);
-  EXPECT_EQ(file.nRecNo(), 4);
+  EXPECT_EQ(file.nPos(), 4);
   EXPECT_EQ(file.nLen(), 10);
   EXPECT_EQ(file.cGetStr(3), "456");
   file.Close();
@@ -338,7 +338,7 @@ TEST(TFile, BufferedResultsMatchTheBytesOfTheFile) {
         if (cursor < static_cast<std::int64_t>(model.size())) ++cursor;
         break;
     }
-    ASSERT_EQ(file.nRecNo(), cursor) << "step " << step;
+    ASSERT_EQ(file.nPos(), cursor) << "step " << step;
     ASSERT_EQ(file.nLen(), length) << "step " << step;
   }
   EXPECT_TRUE(file.Close());

@@ -56,7 +56,7 @@ std::int64_t TTxtFile::nTLines() {
 }
 
 const std::string& TTxtFile::ReadLine() {
-  const std::int64_t at = nRecNo();
+  const std::int64_t at = nPos();
   LGETTEXTLINE(*this, cLine_, nMaxLineLength_);
   set_cursor(at);
   return cLine_;
@@ -70,25 +70,25 @@ bool TTxtFile::Advance() {
     TFile::GoBottom();
     return false;
   }
-  set_cursor(nRecNo() + static_cast<std::int64_t>(cEndLine_.size()));
-  nOffset_ = nRecNo();
+  set_cursor(nPos() + static_cast<std::int64_t>(cEndLine_.size()));
+  nOffset_ = nPos();
   ++nLine_;
   ReadLine();
   return true;
 }
 
 bool TTxtFile::Rewind() {
-  const std::int64_t from = nRecNo();
+  const std::int64_t from = nPos();
   const auto terminator = static_cast<std::int64_t>(cEndLine_.size());
   // Start of the line the cursor stands in: after the last terminator before it.
   set_cursor(std::min(from, file_end()));
-  const std::int64_t line_start = Seek(cEndLine_, 1) ? nRecNo() + terminator : 0;
+  const std::int64_t line_start = Seek(cEndLine_, 1) ? nPos() + terminator : 0;
   if (line_start == 0) {
     set_cursor(from);
     return false;
   }
   set_cursor(line_start - terminator);
-  const std::int64_t previous = Seek(cEndLine_, 1) ? nRecNo() + terminator : 0;
+  const std::int64_t previous = Seek(cEndLine_, 1) ? nPos() + terminator : 0;
   set_cursor(previous);
   nOffset_ = previous;
   nLine_ = std::max<std::int64_t>(1, nLine_ - 1);
@@ -147,7 +147,7 @@ bool TTxtFile::at_line_start(std::int64_t pos) {
   if (pos == 0) return true;
   const auto terminator = static_cast<std::int64_t>(cEndLine_.size());
   if (terminator == 0 || pos < terminator) return false;
-  const std::int64_t keep = nRecNo();
+  const std::int64_t keep = nPos();
   set_cursor(pos - terminator);
   const bool after_terminator = peek(cEndLine_.size()) == cEndLine_;
   set_cursor(keep);
@@ -155,10 +155,10 @@ bool TTxtFile::at_line_start(std::int64_t pos) {
 }
 
 std::int64_t TTxtFile::line_end(std::int64_t pos, bool& terminated) {
-  const std::int64_t keep = nRecNo();
+  const std::int64_t keep = nPos();
   set_cursor(pos);
   terminated = Seek(cEndLine_);
-  const std::int64_t end = terminated ? nRecNo() : std::max(pos, file_end());
+  const std::int64_t end = terminated ? nPos() : std::max(pos, file_end());
   set_cursor(keep);
   return end;
 }
@@ -166,7 +166,7 @@ std::int64_t TTxtFile::line_end(std::int64_t pos, bool& terminated) {
 bool TTxtFile::DelLine() {
   count_lines();
   ReadLine();
-  const std::int64_t start = nRecNo();
+  const std::int64_t start = nPos();
   if (!Open() || !at_line_start(start)) return false;
   bool terminated = false;
   const std::int64_t end = line_end(start, terminated);
@@ -191,7 +191,7 @@ bool TTxtFile::DelLine() {
 bool TTxtFile::InsLine(std::string_view cText) {
   count_lines();
   ReadLine();
-  const std::int64_t start = nRecNo();
+  const std::int64_t start = nPos();
   if (!Open() || !at_line_start(start)) return false;
   const std::string line = std::string(cText) + cEndLine_;
   if (lEoF()) {
@@ -213,7 +213,7 @@ bool TTxtFile::InsLine(std::string_view cText) {
 bool TTxtFile::RepLine(std::string_view cText) {
   count_lines();
   ReadLine();
-  const std::int64_t start = nRecNo();
+  const std::int64_t start = nPos();
   if (!Open() || !at_line_start(start)) return false;
   bool terminated = false;
   const std::int64_t end = line_end(start, terminated);

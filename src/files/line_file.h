@@ -14,8 +14,8 @@
 // file itself, so lines of any length are stepped over correctly.
 //
 // Between operations the cursor stands on the first byte of the current line (or at
-// the end of the file), so TFile::nRecNo() right after `ReadLn` is the byte offset of
-// that line. (`nRecno`, with a small "n", is the line number.)
+// the end of the file), so TFile::nPos() right after `ReadLn` is the byte offset of
+// that line; `nLine` is its line number, `nTLines` the number of lines.
 //
 // The reading loop of the phases:
 //     while (!file.lEoF()) { const std::string& line = file.ReadLn(); ...; file.Skip(1); }
@@ -27,6 +27,12 @@
 // `nTLines` is the number of terminators counted at open, then kept up to date by the
 // edits and `Add`. It is counted on first use (at the latest before the first change
 // to the file), so a scan that never asks for it reads the file only once.
+//
+// This is the editable text file of the clean-up and stamping (a few small files, read
+// and changed in place). The MAB2 files are scanned by a different reader,
+// app::MabLineScanner: a forward-only scanner over one large buffer that yields each
+// line with its byte offset and never edits, so that a scan of gigabytes runs at disk
+// speed; a line file would count lines and keep edit state the scan never needs.
 //
 // Name prefixes: n number, c text, l flag, h handle.
 
@@ -89,11 +95,7 @@ class TTxtFile : public TFile {
 
   const std::string& cLine() const { return cLine_; }
   std::int64_t nTLines();
-  std::int64_t LastRec() { return nTLines(); }
-  std::int64_t RecCount() { return nTLines(); }
   std::int64_t nLine() const { return nLine_; }
-  std::int64_t RecNo() const { return nLine_; }
-  std::int64_t nRecno() const { return nLine_; }
   std::int64_t nMaxLineLength() const { return nMaxLineLength_; }
   std::int64_t nOffset() const { return nOffset_; }
   const std::string& cEndLine() const { return cEndLine_; }

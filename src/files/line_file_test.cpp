@@ -24,7 +24,7 @@ std::vector<Visit> scan(TTxtFile& file) {
   std::vector<Visit> visits;
   while (!file.lEoF()) {
     const std::string line = file.ReadLn();
-    visits.emplace_back(file.nRecNo(), line);
+    visits.emplace_back(file.nPos(), line);
     file.Skip(1);
   }
   return visits;
@@ -128,9 +128,9 @@ TEST(TTxtFile, RepLineChangesOnlyTheLinesText) {
     dir.write("t.cdm", edit.before);
     TTxtFile file(dir.path("t.cdm"));
     file.Skip(edit.line - 1);
-    const std::int64_t offset = file.nRecNo();
+    const std::int64_t offset = file.nPos();
     ASSERT_TRUE(file.RepLine("Title=New")) << edit.before;
-    EXPECT_EQ(file.nRecNo(), offset);
+    EXPECT_EQ(file.nPos(), offset);
     EXPECT_EQ(file.ReadLn(), "Title=New");
     file.Skip(1);
     EXPECT_EQ(file.ReadLn(), edit.next) << edit.before;
@@ -161,7 +161,7 @@ TEST(TTxtFile, DelLineAndInsLine) {
   dir.write("t.txt", "A\r\nB\r\nC\r\n");
   TTxtFile file(dir.path("t.txt"));
   ASSERT_TRUE(file.DelLine());  // the first line goes with the terminator after it
-  EXPECT_EQ(file.nRecNo(), 0);
+  EXPECT_EQ(file.nPos(), 0);
   EXPECT_EQ(file.ReadLn(), "B");
   EXPECT_EQ(file.nTLines(), 2);
   file.Skip(1);
@@ -233,7 +233,7 @@ TEST(TTxtFile, MovesBackward) {
   file.Skip(10);  // beyond the last line
   file.Skip(-1);
   EXPECT_EQ(file.ReadLn(), "");
-  EXPECT_EQ(file.nRecNo(), 7);
+  EXPECT_EQ(file.nPos(), 7);
   file.Skip(-2);
   EXPECT_EQ(file.ReadLn(), "A");
   EXPECT_EQ(file.nLine(), 1);
@@ -243,7 +243,7 @@ TEST(TTxtFile, MovesBackward) {
   EXPECT_EQ(file.ReadLn(), "BB");
   EXPECT_EQ(file.GoTo(99), 4);  // stops at the last line
   EXPECT_EQ(file.GoTo(-5), 1);
-  EXPECT_EQ(file.nRecNo(), 0);
+  EXPECT_EQ(file.nPos(), 0);
   file.GoBottom();
   EXPECT_EQ(file.ReadLn(), "");
   EXPECT_TRUE(file.lEoF());
@@ -350,7 +350,7 @@ TEST(TTxtFile, RandomEditsMatchAnInMemoryModel) {
         case 6: if (random() % 4 == 0) { file.Add(t); model.add(t); } break;
         default: file.Skip(2); model.advance(); model.advance(); break;
       }
-      ASSERT_EQ(file.nRecNo(), static_cast<std::int64_t>(model.cursor)) << "round " << round << " step " << step;
+      ASSERT_EQ(file.nPos(), static_cast<std::int64_t>(model.cursor)) << "round " << round << " step " << step;
       ASSERT_EQ(file.ReadLn(), model.read()) << "round " << round << " step " << step;
     }
     EXPECT_TRUE(file.Close());

@@ -38,8 +38,8 @@ void check_numbers(std::string_view text, std::uint8_t modulus) {
   require(weighted >= 0 && (modulus == 0 ? weighted == 0 : weighted < modulus));
   std::string check = GETISBNPZ(text);
   require(check.size() == 1 && (check[0] == 'X' || (check[0] >= '0' && check[0] <= '9')));
-  require(_ISBN(text) >= 0 && _ISBN(text) <= 10);
-  require(_ISSN(text) >= 0 && _ISSN(text) <= 10);
+  require(isbn10_check_sum(text) >= 0 && isbn10_check_sum(text) <= 10);
+  require(issn_check_sum(text) >= 0 && issn_check_sum(text) <= 10);
   for (int flags = 0; flags < 8; ++flags) {
     if (ISISBN(text, flags & 1, flags & 2, flags & 4)) require(ISISBN(text, true, true, true));
   }

@@ -111,8 +111,8 @@ bool accepts(const CompactForm& form, bool accept13, bool accept10, bool acceptI
     // A last "X" is worth 0 here.
     return char_value(number.back()) == ean_check_digit(number.substr(0, 12));
   }
-  if (accept10 && number.size() == 10) return _ISBN(number) == 0;
-  if (acceptISSN && number.size() == 8) return _ISSN(number) == 0;
+  if (accept10 && number.size() == 10) return isbn10_check_sum(number) == 0;
+  if (acceptISSN && number.size() == 8) return issn_check_sum(number) == 0;
   return false;
 }
 
@@ -174,8 +174,8 @@ std::string GETISBNPZ(std::string_view text) {
   return std::string(1, static_cast<char>('0' + r));
 }
 
-int _ISBN(std::string_view text) { return weighted_sum(text, 10); }
-int _ISSN(std::string_view text) { return weighted_sum(text, 8); }
+int isbn10_check_sum(std::string_view text) { return weighted_sum(text, 10); }
+int issn_check_sum(std::string_view text) { return weighted_sum(text, 8); }
 
 bool ISISBN(std::string_view text, bool accept13, bool accept10, bool acceptISSN) {
   return detail::accepts(detail::compact_form(text), accept13, accept10, acceptISSN);

@@ -54,8 +54,10 @@ std::string GETISBNPZ(std::string_view text);
 // descending to 1; one hyphen before any character is stepped over, and a last "X"
 // counts 10. 0 means the check character is right. A text shorter than that adds
 // nothing for the characters it lacks.
-int _ISBN(std::string_view text);
-int _ISSN(std::string_view text);
+// (The system calls them _ISBN and _ISSN; names beginning with an underscore and a
+// capital letter are reserved in C++.)
+int isbn10_check_sum(std::string_view text);
+int issn_check_sum(std::string_view text);
 
 // Whether `text` is a usable number of the accepted kinds: the empty compact form and
 // any ten characters beginning with "M" always are; otherwise a 13-character ISBN-13

@@ -154,7 +154,7 @@ std::string backup_name(std::string_view mab_path, int n) { return files::CFILEN
 void remove_filter_leftovers(std::string_view mab_path) { remove_build_leftovers(mab_path, kBackupExtensions); }
 
 bool needs_filtering(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions) {
-  MabLineReader reader(mab_path);
+  MabLineScanner reader(mab_path);
   TagTest test(table, exclusions);
   while (reader.next()) {
     if (!test.passes(reader.head().substr(0, 4))) return true;
@@ -164,7 +164,7 @@ bool needs_filtering(std::string_view mab_path, const PermittedFields& table, st
 
 bool write_filtered(std::string_view from, std::string_view to, const PermittedFields& table,
                     std::string_view exclusions) {
-  MabLineReader reader(from);
+  MabLineScanner reader(from);
   BufferedWriter out(to);
   if (!reader.is_open() || !out.is_open()) {
     out.finish();

@@ -40,7 +40,7 @@ void check_numbers(std::string_view line) {
 
 // Reads the file line by line and checks that lines, offsets and line ends add up to it.
 void check_lines(const std::string& path, std::string_view content) {
-  app::MabLineReader reader(path, 64);
+  app::MabLineScanner reader(path, 64);
   require(reader.is_open() && reader.size() == content.size());
   std::string joined;
   while (reader.next()) {

@@ -8,7 +8,7 @@ namespace torvane::app {
 
 // ---- Reader ------------------------------------------------------------------------
 
-MabLineReader::MabLineReader(std::string_view path, std::size_t buffer_size)
+MabLineScanner::MabLineScanner(std::string_view path, std::size_t buffer_size)
     : file_(platform::File::open(path, platform::Access::read, platform::Share::compatibility,
                                  platform::Disposition::open_existing)),
       buf_(std::max<std::size_t>(buffer_size, 16)) {
@@ -17,7 +17,7 @@ MabLineReader::MabLineReader(std::string_view path, std::size_t buffer_size)
   size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
 
-bool MabLineReader::fill() {
+bool MabLineScanner::fill() {
   if (at_end_ || failed_ || len_ == buf_.size()) return false;
   const std::int64_t n =
       file_.read_at(read_at_, std::span(reinterpret_cast<std::uint8_t*>(buf_.data()) + len_, buf_.size() - len_));
@@ -34,7 +34,7 @@ bool MabLineReader::fill() {
   return true;
 }
 
-void MabLineReader::compact() {
+void MabLineScanner::compact() {
   if (start_ == 0) return;
   std::memmove(buf_.data(), buf_.data() + start_, len_ - start_);
   base_ += start_;
@@ -42,7 +42,7 @@ void MabLineReader::compact() {
   start_ = 0;
 }
 
-bool MabLineReader::next() {
+bool MabLineScanner::next() {
   if (!file_.is_open() || failed_) return false;
   if (started_ && !streamed_) {
     if (whole_) {
@@ -91,13 +91,13 @@ bool MabLineReader::next() {
   return true;
 }
 
-bool MabLineReader::stream(const std::function<void(std::string_view)>& sink) {
+bool MabLineScanner::stream(const std::function<void(std::string_view)>& sink) {
   if (!started_ || streamed_) return false;
   return pass_rest(&sink);
 }
 
 // Steps over the current line, handing its bytes to sink when there is one.
-bool MabLineReader::pass_rest(const std::function<void(std::string_view)>* sink) {
+bool MabLineScanner::pass_rest(const std::function<void(std::string_view)>* sink) {
   streamed_ = true;
   if (sink != nullptr) (*sink)(head());
   if (whole_) {

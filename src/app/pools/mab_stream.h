@@ -7,6 +7,11 @@
 // ends with CR LF has no empty line after it; a last line without terminator is a line.
 // A line longer than the buffer is seen through its first bytes (head) and can be
 // streamed whole in pieces.
+//
+// The scanner is not the editable text line file (files::TTxtFile) on purpose: it only
+// moves forward, never changes the file and hands out views into its buffer with byte
+// offsets, which keeps a scan of gigabytes at disk speed; the line file serves the small
+// start-up files that are changed line by line.
 
 #include <cstdint>
 #include <functional>
@@ -18,11 +23,11 @@
 
 namespace torvane::app {
 
-class MabLineReader {
+class MabLineScanner {
  public:
   static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-  explicit MabLineReader(std::string_view path, std::size_t buffer_size = kBufferSize);
+  explicit MabLineScanner(std::string_view path, std::size_t buffer_size = kBufferSize);
 
   bool is_open() const { return file_.is_open(); }
   bool failed() const { return failed_; }  // a read failed: the lines seen so far are all

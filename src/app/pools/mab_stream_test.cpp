@@ -14,7 +14,7 @@ using Lines = std::vector<std::pair<std::uint64_t, std::string>>;
 
 // Every line with its offset, each read whole through stream().
 Lines read_all(const std::string& path, std::size_t buffer) {
-  MabLineReader reader(path, buffer);
+  MabLineScanner reader(path, buffer);
   Lines lines;
   while (reader.next()) {
     std::string text;
@@ -25,7 +25,7 @@ Lines read_all(const std::string& path, std::size_t buffer) {
   return lines;
 }
 
-TEST(MabLineReader, LinesEndAtCrLfOnlyWhateverTheBuffer) {
+TEST(MabLineScanner, LinesEndAtCrLfOnlyWhateverTheBuffer) {
   testing::TempDir dir;
   const std::string long_line(100, 'x');
   dir.write("a.mab", "A\r\nB\rC\nD\r\n\r\n" + long_line + "\r\nlast");
@@ -34,22 +34,22 @@ TEST(MabLineReader, LinesEndAtCrLfOnlyWhateverTheBuffer) {
   for (std::size_t buffer : {16u, 17u, 18u, 31u, 64u, 4096u}) EXPECT_EQ(read_all(dir.path("a.mab"), buffer), expected) << buffer;
 }
 
-TEST(MabLineReader, FinalTerminatorMakesNoEmptyLineAndEmptyFileHasNone) {
+TEST(MabLineScanner, FinalTerminatorMakesNoEmptyLineAndEmptyFileHasNone) {
   testing::TempDir dir;
   dir.write("a.mab", "A\r\nB\r\n");
   dir.write("empty.mab", "");
   EXPECT_EQ(read_all(dir.path("a.mab"), 16), (Lines{{0, "A"}, {3, "B"}}));
   EXPECT_TRUE(read_all(dir.path("empty.mab"), 16).empty());
-  MabLineReader missing(dir.path("missing.mab"));
+  MabLineScanner missing(dir.path("missing.mab"));
   EXPECT_FALSE(missing.is_open());
   EXPECT_FALSE(missing.next());
 }
 
-TEST(MabLineReader, LongLinesShowTheirHeadAndAreSteppedOverWithoutStreaming) {
+TEST(MabLineScanner, LongLinesShowTheirHeadAndAreSteppedOverWithoutStreaming) {
   testing::TempDir dir;
   const std::string line(1000, 'y');
   dir.write("a.mab", "### 1\r\n" + line + "\r\n540  ISBN 1\r\n");
-  MabLineReader reader(dir.path("a.mab"), 64);
+  MabLineScanner reader(dir.path("a.mab"), 64);
   ASSERT_TRUE(reader.next());
   EXPECT_EQ(reader.head(), "### 1");
   ASSERT_TRUE(reader.next());

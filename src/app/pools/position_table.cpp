@@ -33,7 +33,7 @@ constexpr std::uint64_t kPollLines = 128;
 // renames it into place. Prints the lines of the build except the closing ones.
 Build build_table(const PoolEntry& entry, const RunConfig& config) {
   ProgressDisplay progress;
-  MabLineReader reader(entry.mab_path);
+  MabLineScanner reader(entry.mab_path);
   if (!reader.is_open()) {
     XOUT("Error: Datei " + entry.mab_path + " konnte nicht gelesen werden.");
     return Build::failed;
