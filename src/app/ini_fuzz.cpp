@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/pools/pool_catalogue.h"
+#include "app/medium/pool_catalogue.h"
 #include "app/run_driver.h"
 #include "files/ini_file.h"
 #include "fuzz/fuzz_support.h"

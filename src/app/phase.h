@@ -3,10 +3,12 @@
 // permitted-field table of the MAB field filter, and the flag that passes between
 // phases. A phase reports through XOUT and returns nothing the driver tests.
 
-#include "app/pools/permitted_fields.h"
 #include "app/run_config.h"
 
 namespace torvane::app {
+
+// The MAB2 field filter's table, built by the driver and read by the pool phase only.
+class PermittedFields;
 
 struct PhaseContext {
   const RunConfig& config;

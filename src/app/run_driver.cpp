@@ -5,8 +5,10 @@
 #include "app/console.h"
 #include "app/covers/cover_flags.h"
 #include "app/covers/cover_phase.h"
+#include "app/medium/report_lines.h"
 #include "app/medium_cleanup.h"
 #include "app/phase.h"
+#include "app/pools/permitted_fields.h"
 #include "app/pools/pool_phase.h"
 #include "files/ini_file.h"
 #include "files/paths.h"
@@ -192,21 +194,6 @@ void print(std::string_view text) { platform::console_write(text); }
 }  // namespace
 
 // ---- Pieces ------------------------------------------------------------------------
-
-std::string framed_line(std::string_view text) {
-  constexpr std::size_t kWidth = 55;
-  const std::size_t before = text.size() < kWidth ? (kWidth - text.size()) / 2 : 0;
-  const std::size_t after = text.size() < kWidth ? kWidth - text.size() - before : 0;
-  return "***" + std::string(before, ' ') + std::string(text) + std::string(after, ' ') + "***";
-}
-
-std::string summary_line(std::string_view label, std::string_view value) {
-  std::string line(label);
-  if (line.size() < 35) line.append(35 - line.size(), '.');
-  line += ": ";
-  line += text::trim(value);
-  return line;
-}
 
 std::string config_file_for(std::string_view executable) {
   return files::I_FILENOEXT(executable) + ".INI";

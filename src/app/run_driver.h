@@ -19,10 +19,6 @@ int run_program(int argc, char** argv);
 
 // ---- The pieces of a run, free of side effects ------------------------------------
 
-// "***" + text centred in 55 columns (the odd blank after it) + "***": 61 characters.
-std::string framed_line(std::string_view text);
-// Label padded with "." to 35 characters, ": ", value.
-std::string summary_line(std::string_view label, std::string_view value);
 // The configuration file beside an executable: cut before the first point of its
 // file-name part, + ".INI".
 std::string config_file_for(std::string_view executable);

@@ -7,22 +7,6 @@
 namespace torvane::app {
 namespace {
 
-TEST(Banner, FramedLinesAre61Characters) {
-  EXPECT_EQ(framed_line("TORVANE 3.10.800 (8AV1330)"),
-            "***              TORVANE 3.10.800 (8AV1330)               ***");
-  EXPECT_EQ(framed_line("f\xFCr LUMO-/DXP-Daten-Datentr\xE4ger"),
-            "***            f\xFCr LUMO-/DXP-Daten-Datentr\xE4ger            ***");
-  EXPECT_EQ(framed_line("").size(), 61u);
-  EXPECT_EQ(framed_line(std::string(55, 'x')), "***" + std::string(55, 'x') + "***");
-  EXPECT_EQ(framed_line(std::string(60, 'x')), "***" + std::string(60, 'x') + "***");
-}
-
-TEST(Summary, LabelsPaddedTo35) {
-  EXPECT_EQ(summary_line("Indexdatei", ".cdx"), "Indexdatei.........................: .cdx");
-  EXPECT_EQ(summary_line("Pool-Pr\xFC" "fung", ""), "Pool-Pr\xFC" "fung.......................: ");
-  EXPECT_EQ(summary_line("TAV-Version", "  5.1  "), "TAV-Version........................: 5.1");
-}
-
 TEST(Configuration, FileNameAndMediumRoot) {
   EXPECT_EQ(config_file_for("C:\\TOOLS\\TORVANE.EXE"), "C:\\TOOLS\\TORVANE.INI");
   EXPECT_EQ(config_file_for("C:\\TOOLS.V2\\TORVANE.EXE"), "C:\\TOOLS.V2\\TORVANE.INI");

@@ -1,12 +1,13 @@
 #include "app/covers/cover_flags.h"
 
 #include "app/console.h"
-#include "app/covers/cover_statistics.h"
 #include "app/covers/cover_tables.h"
-#include "app/pools/pool_catalogue.h"
-#include "app/pools/pool_entry_check.h"
-#include "app/pools/pool_files.h"
-#include "app/pools/pool_table.h"
+#include "app/medium/file_times.h"
+#include "app/medium/pool_catalogue.h"
+#include "app/medium/pool_entry_check.h"
+#include "app/medium/pool_table_files.h"
+#include "app/medium/report_lines.h"
+#include "app/medium/table_open.h"
 #include "files/ini_file.h"
 #include "platform/fs.h"
 #include "text/letter_case.h"
@@ -33,7 +34,7 @@ std::string_view without_trailing_blanks(std::string_view text) {
 std::unique_ptr<DbfTable> open_pool(const RunConfig& config) {
   const std::string table = pool_table_path(config.medium_root);
   const std::string index = pool_index_path(config.medium_root, config.index_mode);
-  auto pool = open_pool_table(table, pool_open_options(config, "POOL"));
+  auto pool = open_pool_table(table, table_open_options(config.index_mode, config.exclusive, "POOL"));
   if (!pool) return nullptr;
   const bool attached = platform::file_exists(index) ? pool->add_index(index) : pool->create_index(index);
   if (!attached || pool->order() == 0) {
@@ -109,7 +110,7 @@ void update_cover_flags(const RunConfig& config) {
       continue;
     }
     if (!platform::file_exists(path)) continue;
-    auto covers = open_keyed_table(path, CoverTable::cover, cover_open_options(config, "COVER"));
+    auto covers = open_keyed_table(path, CoverTable::cover, cover_open_options(config.exclusive, "COVER"));
     if (!covers) continue;
     flag_pass(*pool, *covers, n, counts, progress);
     covers->close();

@@ -5,11 +5,11 @@
 
 #include "app/console.h"
 #include "app/covers/cover_download.h"
-#include "app/covers/cover_statistics.h"
 #include "app/covers/cover_tables.h"
-#include "app/pools/pool_files.h"
-#include "app/pools/pool_table.h"
-#include "app/run_driver.h"
+#include "app/medium/pool_table_files.h"
+#include "app/medium/report_lines.h"
+#include "app/medium/table_health.h"
+#include "app/medium/table_open.h"
 #include "files/paths.h"
 #include "isbn/numbers.h"
 #include "platform/fs.h"
@@ -187,9 +187,9 @@ std::unique_ptr<DbfTable> open_pool_in_order(const RunConfig& config) {
   if (!platform::file_exists(table)) return nullptr;
   // Read-only below: a header a killed run left behind is mended here.
   mend_table(table, config.index_mode);
-  repair_pool_index(config);
+  repair_pool_index(config.medium_root, config.index_mode, config.exclusive);
   if (!platform::file_exists(index)) return nullptr;
-  auto pool = open_pool_table(table, pool_open_options(config, "POOL").with_read_only());
+  auto pool = open_pool_table(table, table_open_options(config.index_mode, config.exclusive, "POOL").with_read_only());
   if (pool && (!pool->add_index(index) || pool->order() == 0)) {
     pool->close();
     return nullptr;
@@ -263,12 +263,12 @@ void run_cover_phase(const RunConfig& config, std::string_view executable) {
   print_settings(config);
 
   Tables tables;
-  tables.cover = open_keyed_table(config.cover_dbf, CoverTable::cover, cover_open_options(config, "COVER"));
+  tables.cover = open_keyed_table(config.cover_dbf, CoverTable::cover, cover_open_options(config.exclusive, "COVER"));
   if (!tables.cover) return;
-  if (!config.cover_import_dbf.empty()) tables.import = ImportTable::open(config.cover_import_dbf, config);
+  if (!config.cover_import_dbf.empty()) tables.import = ImportTable::open(config.cover_import_dbf, config.exclusive);
   const NotFoundPlace place = not_found_place(config.cover_dbf, executable);
   if (prepare_not_found_table(place, config)) {
-    tables.not_found = open_keyed_table(place.path, CoverTable::not_found, cover_open_options(config, "NOTFOUND"));
+    tables.not_found = open_keyed_table(place.path, CoverTable::not_found, cover_open_options(config.exclusive, "NOTFOUND"));
   }
   if (!tables.not_found) {
     tables.close_all();

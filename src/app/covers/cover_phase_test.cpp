@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/covers/cover_statistics.h"
 #include "app/covers/cover_test_tables.h"
 #include "isbn/numbers.h"
 #include "support/http_test_server.h"
@@ -30,21 +29,6 @@ std::string jpeg(std::size_t size, char fill = 'j') {
   std::string b = "\xFF\xD8\xFF\xE0";
   b.resize(size, fill);
   return b;
-}
-
-TEST(CoverStatistics, LinesAndFigures) {
-  EXPECT_EQ(statistics_line("Gefundene ISBN-Cover", 2), "Gefundene ISBN-Cover...............:          2");
-  EXPECT_EQ(statistics_line("    davon gefunden", 1234567890123ull), "    davon gefunden.................: 1234567890123");
-  EXPECT_EQ(percent_suffix(3, 8), " (38%)");   // 37.5 rounds up
-  EXPECT_EQ(percent_suffix(1, 3), " (33%)");
-  EXPECT_EQ(percent_suffix(6, 5), " (120%)");
-  EXPECT_EQ(percent_suffix(5, 0), " (0%)");
-  EXPECT_EQ(tenths_figure(progress_tenths(3, 8)), "37.5");
-  EXPECT_EQ(tenths_figure(progress_tenths(1, 3)), "33.3");
-  EXPECT_EQ(tenths_figure(progress_tenths(2, 3)), "66.7");
-  EXPECT_EQ(tenths_figure(progress_tenths(1, 2000)), "0.1");  // 0.05 rounds up
-  EXPECT_EQ(tenths_figure(progress_tenths(4, 4)), "100.0");
-  EXPECT_EQ(tenths_figure(progress_tenths(1, 0)), "0.0");
 }
 
 TEST(CoverStatistics, AllLinesWithAndWithoutInternet) {

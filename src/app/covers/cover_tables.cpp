@@ -3,7 +3,9 @@
 #include <array>
 
 #include "app/console.h"
-#include "app/pools/pool_files.h"
+#include "app/medium/table_builds.h"
+#include "app/medium/table_health.h"
+#include "app/medium/table_open.h"
 #include "files/paths.h"
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -165,11 +167,11 @@ bool restore_cover_table(std::string_view table, CoverTable kind, bool shared) {
   return true;
 }
 
-storage::OpenOptions cover_open_options(const RunConfig& config, std::string alias, bool read_only) {
+storage::OpenOptions cover_open_options(bool exclusive, std::string alias, bool read_only) {
   return storage::OpenOptions()
       .with_variant(storage::Variant::cdx)
       .with_alias(std::move(alias))
-      .with_shared(!config.exclusive)
+      .with_shared(!exclusive)
       .with_read_only(read_only);
 }
 
@@ -214,7 +216,7 @@ void repair_cover_indexes(const RunConfig& config, std::string_view executable) 
     if (!platform::file_exists(path) || !restore_cover_table(path, kind, !config.exclusive) ||
         platform::file_exists(cover_index_path(path)))
       return;
-    if (auto table = open_pool_table(path, cover_open_options(config, alias), true)) {
+    if (auto table = open_pool_table(path, cover_open_options(config.exclusive, alias), true)) {
       table->create_index(cover_index_path(path));
       table->close();
     }
@@ -225,12 +227,12 @@ void repair_cover_indexes(const RunConfig& config, std::string_view executable) 
 
 // ---- The import table ----------------------------------------------------------------
 
-std::unique_ptr<ImportTable> ImportTable::open(const std::string& path, const RunConfig& config) {
+std::unique_ptr<ImportTable> ImportTable::open(const std::string& path, bool exclusive) {
   if (!platform::file_exists(path)) {
     XOUT("Error: Datei " + path + " nicht vorhanden!");
     return nullptr;
   }
-  auto table = open_pool_table(path, cover_open_options(config, "TMPCOVER", true));
+  auto table = open_pool_table(path, cover_open_options(exclusive, "TMPCOVER", true));
   if (!table) return nullptr;
   const auto cover = table->field_index("COVER");
   if (!cover || table->fields()[*cover].type != 'M') {

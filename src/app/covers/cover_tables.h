@@ -71,7 +71,7 @@ bool create_not_found_table(std::string_view path, bool shared = false);
 bool restore_cover_table(std::string_view path, CoverTable kind, bool shared = false);
 
 // CDX variant and the run's open mode.
-storage::OpenOptions cover_open_options(const RunConfig& config, std::string alias, bool read_only = false);
+storage::OpenOptions cover_open_options(bool exclusive, std::string alias, bool read_only = false);
 
 // A table searched through its ISBN order, restored first when it is incomplete
 // (restore_cover_table): attaches the CDX file or creates it when it is missing, and
@@ -108,7 +108,7 @@ void repair_cover_indexes(const RunConfig& config, std::string_view executable);
 class ImportTable {
  public:
   // Prints one "Error: " line and gives nullptr when the table is missing or unusable.
-  static std::unique_ptr<ImportTable> open(const std::string& path, const RunConfig& config);
+  static std::unique_ptr<ImportTable> open(const std::string& path, bool exclusive);
 
   // Positions on the first record whose ISBN begins with value; true when there is one.
   bool find(std::string_view value);

@@ -78,7 +78,7 @@ TEST_F(CoverTables, IncompleteTablesAreMadeAnewOrMendedOnce) {
 
   capture.console.text.clear();
   std::filesystem::remove(dir.path("dvd/cover/cover.fpt"));
-  auto table = open_keyed_table(config.cover_dbf, CoverTable::cover, cover_open_options(config, "COVER"));
+  auto table = open_keyed_table(config.cover_dbf, CoverTable::cover, cover_open_options(config.exclusive, "COVER"));
   ASSERT_TRUE(table);
   EXPECT_EQ(table->record_count(), 0u);
   EXPECT_TRUE(table->has_memo_file());
@@ -100,7 +100,7 @@ TEST_F(CoverTables, AnImportTableWithoutItsMemoFileIsReportedNotOpened) {
   write_covers(import, {{title(1), "GIF89a one"}});
   std::filesystem::remove(dir.path("dvd/import.fpt"));
   const std::string before = dir.read("dvd/import.dbf");
-  EXPECT_EQ(ImportTable::open(import, config), nullptr);
+  EXPECT_EQ(ImportTable::open(import, config.exclusive), nullptr);
   EXPECT_EQ(capture.lines(), (std::vector<std::string>{"Error: Datei " + import + " ist besch\xE4" "digt."}));
   EXPECT_EQ(dir.read("dvd/import.dbf"), before);
 }

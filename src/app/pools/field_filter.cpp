@@ -4,19 +4,19 @@
 #include <cstring>
 
 #include "app/console.h"
+#include "app/medium/pool_catalogue.h"
+#include "app/medium/pool_entry_check.h"
+#include "app/medium/table_builds.h"
 #include "app/pools/mab_stream.h"
-#include "app/pools/pool_catalogue.h"
-#include "app/pools/pool_files.h"
 #include "files/paths.h"
 #include "platform/fs.h"
 
 namespace torvane::app {
 namespace {
 
-constexpr int kBackups = 9;
 // The extensions of the backups, companions of the MAB2 file's temporary names.
-constexpr std::string_view kBackupExtensions[kBackups] = {"BK1", "BK2", "BK3", "BK4", "BK5",
-                                                          "BK6", "BK7", "BK8", "BK9"};
+constexpr std::string_view kBackupExtensions[kMabBackups] = {"BK1", "BK2", "BK3", "BK4", "BK5",
+                                                             "BK6", "BK7", "BK8", "BK9"};
 
 // Copies the MAB2 file to the backup under a temporary name and renames it when it is
 // complete, so that a backup name never holds a part of the file.
@@ -149,8 +149,6 @@ void replace_filtered(const std::string& mab, const std::string& backup, const P
 
 }  // namespace
 
-std::string backup_name(std::string_view mab_path, int n) { return files::CFILENOEXT(mab_path) + ".BK" + std::to_string(n); }
-
 void remove_filter_leftovers(std::string_view mab_path) { remove_build_leftovers(mab_path, kBackupExtensions); }
 
 bool needs_filtering(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions) {
@@ -183,7 +181,7 @@ bool write_filtered(std::string_view from, std::string_view to, const PermittedF
 void filter_pool_file(std::string_view mab_path, std::string_view section, const PermittedFields& table,
                       const FilterSettings& settings) {
   const std::string mab(mab_path);
-  for (int n = 1; n <= kBackups; ++n) {
+  for (int n = 1; n <= kMabBackups; ++n) {
     const std::string backup = backup_name(mab, n);
     if (platform::file_exists(backup)) XOUT("Warnung: Backup-Datei " + backup + " ist noch vorhanden!");
   }
@@ -201,7 +199,7 @@ void filter_pool_file(std::string_view mab_path, std::string_view section, const
   if (!filter) return;
 
   int free = 1;
-  while (free <= kBackups && platform::file_exists(backup_name(mab, free))) ++free;
+  while (free <= kMabBackups && platform::file_exists(backup_name(mab, free))) ++free;
   std::string backup;
   if (free > 1 && same_file_state(backup_name(mab, free - 1), mab)) {
     // A run that ended after its backup, before the filtered file took the old one's
@@ -209,7 +207,7 @@ void filter_pool_file(std::string_view mab_path, std::string_view section, const
     // is made of the same data.
     backup = backup_name(mab, free - 1);
   } else {
-    if (free > kBackups) {
+    if (free > kMabBackups) {
       XOUT("Error: Es konnte keine Backup-Datei angelegt werden!");
       return;
     }

@@ -24,9 +24,6 @@ struct FilterSettings {
   std::string exclusions;  // `MAB-Filter`
 };
 
-// Backup name n (1 to 9): the MAB path before its first point + ".BK" + n.
-std::string backup_name(std::string_view mab_path, int n);
-
 // The check pass: true when some line's first four bytes, as read, fail the tag test.
 // Reading stops at the first such line. False also when the file cannot be read.
 bool needs_filtering(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions);

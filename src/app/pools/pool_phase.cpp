@@ -1,17 +1,18 @@
 #include "app/pools/pool_phase.h"
 
 #include "app/console.h"
+#include "app/medium/pool_catalogue.h"
+#include "app/medium/pool_table_files.h"
+#include "app/medium/table_builds.h"
 #include "app/pools/field_filter.h"
 #include "app/pools/mab_stream.h"
-#include "app/pools/pool_catalogue.h"
-#include "app/pools/pool_files.h"
 #include "app/pools/pool_table.h"
 #include "app/pools/position_table.h"
 #include "platform/fs.h"
 
 namespace torvane::app {
 
-void pool_index_repair(PhaseContext& context) { repair_pool_index(context.config); }
+void pool_index_repair(PhaseContext& context) { repair_pool_index(context.config.medium_root, context.config.index_mode, context.config.exclusive); }
 
 void pool_phase(PhaseContext& context) {
   const RunConfig& config = context.config;
@@ -47,7 +48,7 @@ void pool_phase(PhaseContext& context) {
       return;
     }
     filter_pool_file(entry.mab_path, section, context.permitted_fields, filter);
-    update_position_table(entry, config);
+    update_position_table(entry, config.index_mode, config.exclusive);
   });
 
   build_pool_table(config, ini);

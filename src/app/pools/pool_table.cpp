@@ -3,9 +3,13 @@
 #include <array>
 
 #include "app/console.h"
+#include "app/medium/file_times.h"
+#include "app/medium/pool_catalogue.h"
+#include "app/medium/pool_table_files.h"
+#include "app/medium/table_builds.h"
+#include "app/medium/table_health.h"
+#include "app/medium/table_open.h"
 #include "app/pools/mab_record.h"
-#include "app/pools/pool_catalogue.h"
-#include "app/pools/pool_files.h"
 #include "platform/fs.h"
 #include "storage/dbf_table.h"
 #include "text/letter_case.h"
@@ -35,7 +39,7 @@ void import_pool(storage::DbfTable& pool, storage::DbfTable& imp, int number) {
 // Builds the pool table under its temporary name and renames it into place.
 bool build_table(const RunConfig& config, std::string_view ini_path, const std::string& path) {
   const std::string temporary = build_name(path);
-  auto pool = begin_build(temporary, kSchema, config, "POOL");
+  auto pool = begin_build(temporary, kSchema, table_open_options(config.index_mode, config.exclusive, "POOL"));
   if (!pool) return false;
   for_each_pool(ini_path, kPoolImportLimit, [&](int number, const std::string& section) {
     const PoolImport named = pool_import(ini_path, number, section, config.medium_root, config.index_mode);
@@ -46,7 +50,7 @@ bool build_table(const RunConfig& config, std::string_view ini_path, const std::
       XOUT("Error: Datei " + table + " nicht gefunden.");
       return;
     }
-    auto imp = open_pool_table(table, pool_open_options(config, "IMP"));
+    auto imp = open_pool_table(table, table_open_options(config.index_mode, config.exclusive, "IMP"));
     if (!imp) return;
     console_line("Importiere Daten aus Pool " + section + "...");
     import_pool(*pool, *imp, number);
@@ -69,19 +73,6 @@ bool sources_newer(const RunConfig& config, std::string_view ini_path, const std
 }
 
 }  // namespace
-
-std::string pool_table_path(std::string_view medium_root) { return std::string(medium_root) + "pool.dbf"; }
-
-std::string pool_index_path(std::string_view medium_root, storage::Variant index_mode) {
-  return std::string(medium_root) + "pool." + std::string(index_extension(index_mode));
-}
-
-void repair_pool_index(const RunConfig& config) {
-  const std::string table = pool_table_path(config.medium_root);
-  const std::string index = pool_index_path(config.medium_root, config.index_mode);
-  if (platform::file_exists(table) && !platform::file_exists(index))
-    make_pool_index(table, index, pool_open_options(config, "POOL"), true);
-}
 
 void build_pool_table(const RunConfig& config, std::string_view ini_path) {
   const std::string table = pool_table_path(config.medium_root);
@@ -110,7 +101,7 @@ void build_pool_table(const RunConfig& config, std::string_view ini_path) {
   }
 
   if (platform::file_exists(table) && !platform::file_exists(index))
-    build_pool_index(table, index, pool_open_options(config, "POOL"));
+    build_pool_index(table, index, table_open_options(config.index_mode, config.exclusive, "POOL"));
 }
 
 }  // namespace torvane::app

@@ -19,12 +19,6 @@
 
 namespace torvane::app {
 
-std::string pool_table_path(std::string_view medium_root);
-std::string pool_index_path(std::string_view medium_root, storage::Variant index_mode);
-
-// Before the pool phase: a pool table without its index gets one. Silent.
-void repair_pool_index(const RunConfig& config);
-
 // After the per-pool steps: leftovers, staleness, rebuild, index.
 void build_pool_table(const RunConfig& config, std::string_view ini_path);
 

@@ -3,9 +3,12 @@
 #include <array>
 
 #include "app/console.h"
+#include "app/medium/file_times.h"
+#include "app/medium/table_builds.h"
+#include "app/medium/table_health.h"
+#include "app/medium/table_open.h"
 #include "app/pools/mab_record.h"
 #include "app/pools/mab_stream.h"
-#include "app/pools/pool_files.h"
 #include "files/paths.h"
 #include "platform/fs.h"
 #include "storage/dbf_table.h"
@@ -31,7 +34,7 @@ constexpr std::uint64_t kPollLines = 128;
 
 // Builds the table under its temporary name from one pass over the MAB2 file and
 // renames it into place. Prints the lines of the build except the closing ones.
-Build build_table(const PoolEntry& entry, const RunConfig& config) {
+Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive) {
   ProgressDisplay progress;
   MabLineScanner reader(entry.mab_path);
   if (!reader.is_open()) {
@@ -39,7 +42,7 @@ Build build_table(const PoolEntry& entry, const RunConfig& config) {
     return Build::failed;
   }
   const std::string temporary = build_name(entry.table_path);
-  auto table = begin_build(temporary, kSchema, config);
+  auto table = begin_build(temporary, kSchema, table_open_options(index_mode, exclusive));
   if (!table) return Build::failed;
 
   bool beyond_limit = false;
@@ -128,7 +131,7 @@ void PositionScan::emit_pending() {
 
 // ---- The step ----------------------------------------------------------------------
 
-void update_position_table(const PoolEntry& entry, const RunConfig& config) {
+void update_position_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive) {
   const std::string& table = entry.table_path;
   const std::string& index = entry.index_path;
   XDELETEFILE(files::CFILENOEXT(table) + ".DBU");
@@ -144,7 +147,7 @@ void update_position_table(const PoolEntry& entry, const RunConfig& config) {
       XOUT("Warnung: Datei " + table + " ist keine g\xFCltige ISBN-Tabelle und wird neu angelegt.");
       XDELETEFILE(table);
     } else {
-      mend_table(table, config.index_mode);
+      mend_table(table, index_mode);
     }
   } else {
     XDELETEFILE(index);
@@ -153,7 +156,7 @@ void update_position_table(const PoolEntry& entry, const RunConfig& config) {
   bool cut_short = false;
   if (!platform::file_exists(table)) {
     XOUT("Datei " + table + " anlegen...");
-    const Build built = build_table(entry, config);
+    const Build built = build_table(entry, index_mode, exclusive);
     cut_short = built == Build::cut_short;
     if (built != Build::failed && platform::file_exists(table)) {
       XOUT("Datei " + table + " wurde angelegt.");
@@ -164,7 +167,7 @@ void update_position_table(const PoolEntry& entry, const RunConfig& config) {
   }
 
   if (platform::file_exists(table) && !platform::file_exists(index))
-    build_pool_index(table, index, pool_open_options(config));
+    build_pool_index(table, index, table_open_options(index_mode, exclusive));
 
   // A table cut short by Esc serves this run, but must not pass for current later: the
   // index build may have dated it anew when it wrote the table's header.

@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/pools/pool_catalogue.h"
-#include "app/run_config.h"
+#include "app/medium/pool_catalogue.h"
+#include "storage/storage_error.h"
 
 namespace torvane::app {
 
@@ -59,6 +59,6 @@ class PositionScan {
 };
 
 // The pool table step for one pool: staleness, table build, index build.
-void update_position_table(const PoolEntry& entry, const RunConfig& config);
+void update_position_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive);
 
 }  // namespace torvane::app

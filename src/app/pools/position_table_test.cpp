@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/pools/pool_files.h"
+#include "app/medium/file_times.h"
+#include "app/medium/table_open.h"
+#include "app/run_config.h"
 #include "platform/fs.h"
 #include "storage/cdx_index.h"
 #include "storage/dbf_table.h"
@@ -77,14 +79,14 @@ class PositionTable : public ::testing::Test {
 
   Rows rows_of(const std::string& path) {
     Rows rows;
-    auto table = storage::DbfTable::open(path, pool_open_options(config));
+    auto table = storage::DbfTable::open(path, table_open_options(config.index_mode, config.exclusive));
     if (!table) return rows;
     for (table->set_order(0), table->go_top(); !table->eof(); table->skip())
       rows.push_back({table->text("ISBN"), table->text("HEADER"), static_cast<std::uint64_t>(table->number("POSITION"))});
     return rows;
   }
 
-  void update() { update_position_table(entry, config); }
+  void update() { update_position_table(entry, config.index_mode, config.exclusive); }
 
   void age(const std::string& path, int minutes) {
     platform::set_last_write_time(path, {2020, 5, 6, 7, minutes, 0});

@@ -71,6 +71,10 @@ std::string pool_files_problem(const CatalogueContext& context, const PoolFiles&
 // open makes or removes beside it, for the index its build name. A cover table of the
 // `Cover` section comes with its index and memo file.
 enum class FileRole { mab, table, index, cover_table };
+// A MAB2 file keeps up to this many backups, .BK1 to .BK9, before it is filtered.
+inline constexpr int kMabBackups = 9;
+// Backup n of a MAB2 file: its name cut before the first point + ".BK" + n.
+std::string backup_name(std::string_view mab_path, int n);
 std::vector<std::string> touched_files(std::string_view path, FileRole role);
 
 // What an existing file under a table or index name is. An empty or missing file

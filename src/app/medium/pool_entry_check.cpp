@@ -1,11 +1,10 @@
-#include "app/pools/pool_entry_check.h"
+#include "app/medium/pool_entry_check.h"
 
 #include <algorithm>
 #include <array>
 #include <optional>
 
-#include "app/pools/field_filter.h"
-#include "app/pools/pool_files.h"
+#include "app/medium/table_builds.h"
 #include "files/paths.h"
 #include "platform/file.h"
 #include "platform/path.h"
@@ -17,8 +16,6 @@
 
 namespace torvane::app {
 namespace {
-
-constexpr int kBackups = 9;  // .BK1 to .BK9
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
@@ -175,11 +172,13 @@ std::string outside_problem(const CatalogueContext& context, std::string_view se
   return "";
 }
 
+std::string backup_name(std::string_view mab_path, int n) { return files::CFILENOEXT(mab_path) + ".BK" + std::to_string(n); }
+
 std::vector<std::string> touched_files(std::string_view path, FileRole role) {
   std::vector<std::string> files{std::string(path), build_name(path)};
   switch (role) {
     case FileRole::mab:
-      for (int n = 1; n <= kBackups; ++n) {
+      for (int n = 1; n <= kMabBackups; ++n) {
         files.push_back(backup_name(path, n));
         files.push_back(build_name(backup_name(path, n)));  // a backup is copied under it
       }

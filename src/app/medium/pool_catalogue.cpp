@@ -1,8 +1,8 @@
-#include "app/pools/pool_catalogue.h"
+#include "app/medium/pool_catalogue.h"
 
 #include <vector>
 
-#include "app/pools/pool_entry_check.h"
+#include "app/medium/pool_entry_check.h"
 #include "files/ini_file.h"
 #include "files/paths.h"
 #include "text/letter_case.h"

@@ -1,9 +1,10 @@
-#include "app/pools/pool_files.h"
+#include "app/medium/table_builds.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
+#include "app/medium/file_times.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "support/console_capture.h"

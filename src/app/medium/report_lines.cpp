@@ -1,8 +1,23 @@
-#include "app/covers/cover_statistics.h"
+#include "app/medium/report_lines.h"
 
-#include "app/run_driver.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
+
+std::string framed_line(std::string_view text) {
+  constexpr std::size_t kWidth = 55;
+  const std::size_t before = text.size() < kWidth ? (kWidth - text.size()) / 2 : 0;
+  const std::size_t after = text.size() < kWidth ? kWidth - text.size() - before : 0;
+  return "***" + std::string(before, ' ') + std::string(text) + std::string(after, ' ') + "***";
+}
+
+std::string summary_line(std::string_view label, std::string_view value) {
+  std::string line(label);
+  if (line.size() < 35) line.append(35 - line.size(), '.');
+  line += ": ";
+  line += text::trim(value);
+  return line;
+}
 
 std::string statistics_line(std::string_view label, std::uint64_t number) {
   constexpr std::size_t kNumber = 10;

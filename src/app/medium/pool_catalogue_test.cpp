@@ -1,4 +1,4 @@
-#include "app/pools/pool_catalogue.h"
+#include "app/medium/pool_catalogue.h"
 
 #include <gtest/gtest.h>
 

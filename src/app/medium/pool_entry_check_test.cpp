@@ -1,4 +1,4 @@
-#include "app/pools/pool_entry_check.h"
+#include "app/medium/pool_entry_check.h"
 
 #include <gtest/gtest.h>
 
