@@ -5,6 +5,7 @@
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/process.h"
+#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace torvane::platform {
@@ -168,12 +169,12 @@ TEST(Process, CollectsOutputStatusAndInput) {
 #ifdef _WIN32
   GTEST_SKIP() << "runs /bin/sh; the Windows runner has its own test";
 #endif
-  ProcessOptions options;
+  testing::ProcessOptions options;
   options.args = {"-c", "cat; echo err >&2; pwd; echo $TORVANE_X; exit 3"};
   options.input = "in\n";
   options.working_directory = "/";
   options.environment = {"TORVANE_X=42"};
-  const ProcessResult run = run_process("/bin/sh", options);
+  const testing::ProcessResult run = testing::run_process("/bin/sh", options);
   ASSERT_TRUE(run.started);
   EXPECT_EQ(run.exit_status, 3);
   EXPECT_EQ(run.out, "in\n/\n42\n");

@@ -14,7 +14,6 @@ namespace {
 
 class DbfFieldsTest : public ::testing::Test {
  protected:
-  DbfFieldsTest() { set_table_settings({}); }
   std::string file(const std::string& name) const { return dir_.file(name); }
 
   index_testing::RecordFailures failures;

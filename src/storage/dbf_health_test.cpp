@@ -33,7 +33,6 @@ class TableHealthTest : public ::testing::Test {
  protected:
   void SetUp() override {
     register_cdx_driver();
-    set_table_settings({});
     ASSERT_TRUE(DbfTable::create(table, kIsbnOnly, Variant::cdx));
     auto t = DbfTable::open(table, OpenOptions().with_variant(Variant::cdx));
     ASSERT_TRUE(t);

@@ -18,19 +18,11 @@
 namespace torvane::storage {
 namespace {
 
-TableSettings& settings() {
-  static TableSettings value;
-  return value;
-}
-
 bool same_file(std::string_view a, std::string_view b) {
   return platform::translate_path(a) == platform::translate_path(b);
 }
 
 }  // namespace
-
-void set_table_settings(const TableSettings& value) { settings() = value; }
-const TableSettings& table_settings() { return settings(); }
 
 // --- Orders -------------------------------------------------------------------------
 
@@ -264,7 +256,7 @@ const std::vector<std::pair<std::string, std::uint32_t>>& DbfTable::hidden_keys(
   if (s.hidden) return *s.hidden;
   s.hidden.emplace();
   const Order* o = s.controlling_order();
-  if (o == nullptr || !o->maintained || !table_settings().deleted_hidden || !s.flush_window()) return *s.hidden;
+  if (o == nullptr || !o->maintained || !s.flush_window()) return *s.hidden;
   const std::size_t rl = s.layout.record_length;
   const std::uint32_t count = s.shared ? s.count_from_size() : s.count;
   const std::uint32_t per_block = static_cast<std::uint32_t>(std::max<std::size_t>(1, 65535 / rl));
@@ -315,70 +307,6 @@ std::uint64_t DbfTable::key_count() {
   if (total == 0) return 0;
   const std::uint64_t hidden = hidden_keys().size();
   return total > hidden ? total - hidden : 0;
-}
-
-// --- Workspace ----------------------------------------------------------------------
-
-Workspace::Workspace() = default;
-Workspace::~Workspace() { close_all(); }
-
-DbfTable* Workspace::open(std::string_view path, const OpenOptions& options) {
-  const std::string alias = options.alias.empty() ? default_alias(path) : options.alias;
-  if (find(alias) != nullptr) {
-    raise(StorageError{kOpenError, options.variant.value_or(table_settings().default_variant),
-                       std::string(path) + " (" + alias + ")", 0});
-    return nullptr;
-  }
-  auto table = DbfTable::open(path, options);
-  if (!table) return nullptr;
-  auto slot = std::find(areas_.begin(), areas_.end(), nullptr);
-  if (slot == areas_.end()) slot = areas_.insert(areas_.end(), nullptr);
-  *slot = std::move(table);
-  current_ = static_cast<int>(slot - areas_.begin()) + 1;
-  return slot->get();
-}
-
-DbfTable* Workspace::find(std::string_view alias) const {
-  for (const auto& t : areas_)
-    if (t && same_name(t->alias(), alias)) return t.get();
-  return nullptr;
-}
-
-DbfTable* Workspace::select(std::string_view alias) {
-  current_ = 0;
-  for (std::size_t i = 0; i < areas_.size(); ++i)
-    if (areas_[i] && same_name(areas_[i]->alias(), alias)) current_ = static_cast<int>(i) + 1;
-  return current();
-}
-
-DbfTable* Workspace::select(int area) {
-  current_ = area;
-  return current();
-}
-
-DbfTable* Workspace::current() const {
-  if (current_ < 1 || current_ > static_cast<int>(areas_.size())) return nullptr;
-  return areas_[static_cast<std::size_t>(current_ - 1)].get();
-}
-
-bool Workspace::close(std::string_view alias) {
-  for (auto& t : areas_) {
-    if (!t || !same_name(t->alias(), alias)) continue;
-    const bool ok = t->close();
-    t.reset();
-    return ok;
-  }
-  return false;
-}
-
-bool Workspace::close_all() {
-  bool ok = true;
-  for (auto& t : areas_) {
-    if (t) ok = t->close() && ok;
-    t.reset();
-  }
-  current_ = 0;
-  return ok;
 }
 
 }  // namespace torvane::storage

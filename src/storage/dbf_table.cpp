@@ -52,7 +52,7 @@ bool DbfTable::State::fail(int subcode, int os_code) {
 }
 
 bool DbfTable::State::hidden_record() const {
-  return !record.empty() && record[0] == dbf::kDeleted && table_settings().deleted_hidden;
+  return !record.empty() && record[0] == dbf::kDeleted;
 }
 
 void DbfTable::State::position_eof() {
@@ -276,9 +276,9 @@ bool DbfTable::create(std::string_view path, std::span<const FieldSpec> fields, 
 std::unique_ptr<DbfTable> DbfTable::open(std::string_view path, const OpenOptions& options) {
   auto s = std::make_unique<State>();
   s->path = std::string(path);
-  s->variant = options.variant.value_or(table_settings().default_variant);
+  s->variant = options.variant.value_or(kDefaultVariant);
   s->alias = options.alias.empty() ? default_alias(path) : options.alias;
-  s->shared = options.shared.value_or(!table_settings().exclusive);
+  s->shared = options.shared.value_or(false);
   s->read_only = options.read_only;
   for (;;) {
     s->file = platform::File::open(path, s->read_only ? platform::Access::read : platform::Access::read_write,

@@ -1,6 +1,7 @@
 #pragma once
-// DBF tables: one handle per open table, an alias registry (Workspace) over them, and
-// the run-wide table settings.
+// DBF tables: one handle per open table. Records marked deleted are invisible to go
+// top, skip, seek and key counts in every run; a deleted record is still reached by its
+// number.
 //
 // Handle states and locks:
 //
@@ -58,14 +59,8 @@ struct Field {
   std::uint32_t offset = 0;    // in the record; the deletion flag is byte 0
 };
 
-// Run-wide settings, fixed at start by the run driver.
-struct TableSettings {
-  bool exclusive = true;                   // default open mode (`Exklusive` not "0")
-  bool deleted_hidden = true;              // deleted records invisible to go top, skip, seek, key counts
-  Variant default_variant = Variant::cdx;  // `UseCDX`
-};
-void set_table_settings(const TableSettings& settings);
-const TableSettings& table_settings();
+// The variant of an open or create that names none.
+inline constexpr Variant kDefaultVariant = Variant::cdx;
 
 // Set by an open refused for a sharing conflict and by an append whose record lock
 // failed; cleared by every append. The phases test it after each append.
@@ -73,9 +68,9 @@ bool network_error();
 void clear_network_error();
 
 struct OpenOptions {
-  std::optional<Variant> variant;  // the run's default variant when empty
+  std::optional<Variant> variant;  // kDefaultVariant when empty
   std::string alias;               // file name without directory and extension, upper case, when empty
-  std::optional<bool> shared;      // !table_settings().exclusive when empty
+  std::optional<bool> shared;      // exclusive (false) when empty
   bool read_only = false;
 
   // OpenOptions().with_variant(Variant::cdx).with_alias("IMP").with_read_only()
@@ -181,30 +176,6 @@ class DbfTable {
   void sync_order();
   const std::vector<std::pair<std::string, std::uint32_t>>& hidden_keys();
   std::unique_ptr<State> s_;
-  friend class Workspace;
-};
-
-// Tables by alias and area. Opening makes the table current; areas are numbered from
-// 1 in the order they are taken (the lowest free one).
-class Workspace {
- public:
-  Workspace();
-  ~Workspace();  // close_all()
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
-
-  // nullptr on failure; an alias already in use is refused (raised as an open error).
-  DbfTable* open(std::string_view path, const OpenOptions& options = {});
-  DbfTable* select(std::string_view alias);  // ignores letter case; nullptr: none current
-  DbfTable* select(int area);                // an empty area leaves no table current
-  DbfTable* current() const;
-  DbfTable* find(std::string_view alias) const;
-  bool close(std::string_view alias);
-  bool close_all();
-
- private:
-  std::vector<std::unique_ptr<DbfTable>> areas_;
-  int current_ = 0;  // 1-based area, 0 = none
 };
 
 }  // namespace torvane::storage

@@ -112,7 +112,6 @@ const std::vector<FieldSpec> kNotFound{{"ISBN", 'C', 13, 0}};
 class DbfTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    set_table_settings({});
     clear_network_error();
     use_fake_driver();
   }
@@ -194,30 +193,23 @@ TEST_F(DbfTableTest, RecordCountComesFromTheFileSize) {
 
 TEST_F(DbfTableTest, DeletedRecordsAreHiddenButCounted) {
   const std::string path = pool_table({"111", "222", "333", "444"});
-  {
-    auto t = DbfTable::open(path);
-    EXPECT_EQ(walk(*t), (std::vector<std::string>{"111", "222", "333", "444"}));
-    t->go_to(2);
-    EXPECT_TRUE(t->delete_record());
-    t->go_to(4);
-    EXPECT_TRUE(t->delete_record());
-    EXPECT_EQ(walk(*t), (std::vector<std::string>{"111", "333"}));
-    EXPECT_EQ(t->record_count(), 4u);
-    t->go_to(1);
-    EXPECT_TRUE(t->delete_record());
-    t->go_to(3);
-    EXPECT_TRUE(t->delete_record());
-    t->go_top();
-    EXPECT_TRUE(t->eof());
-    EXPECT_EQ(t->record_count(), 4u);
-    t->go_to(3);  // a deleted record can still be reached by number
-    EXPECT_TRUE(t->deleted());
-  }
-  TableSettings visible;
-  visible.deleted_hidden = false;
-  set_table_settings(visible);
   auto t = DbfTable::open(path);
-  EXPECT_EQ(walk(*t).size(), 4u);
+  EXPECT_EQ(walk(*t), (std::vector<std::string>{"111", "222", "333", "444"}));
+  t->go_to(2);
+  EXPECT_TRUE(t->delete_record());
+  t->go_to(4);
+  EXPECT_TRUE(t->delete_record());
+  EXPECT_EQ(walk(*t), (std::vector<std::string>{"111", "333"}));
+  EXPECT_EQ(t->record_count(), 4u);
+  t->go_to(1);
+  EXPECT_TRUE(t->delete_record());
+  t->go_to(3);
+  EXPECT_TRUE(t->delete_record());
+  t->go_top();
+  EXPECT_TRUE(t->eof());
+  EXPECT_EQ(t->record_count(), 4u);
+  t->go_to(3);  // a deleted record can still be reached by number
+  EXPECT_TRUE(t->deleted());
 }
 
 TEST_F(DbfTableTest, EmptyTableIsAtEndOfFileAtOnce) {
@@ -335,27 +327,6 @@ TEST_F(DbfTableTest, MemoTableWithoutItsMemoFileIsAnOpenError) {
   EXPECT_FALSE(DbfTable::open(dir.file("cover.dbf")));
   ASSERT_EQ(failures.messages.size(), 1u);
   EXPECT_EQ(failures.messages[0], "Error DBFCDX/1002  Open error: " + dir.file("cover.fpt") + " (DOS Error 2)");
-}
-
-// --- Aliases ------------------------------------------------------------------------
-
-TEST_F(DbfTableTest, WorkspaceSelectsByAliasAndArea) {
-  const std::string pool = pool_table({"1"});
-  ASSERT_TRUE(DbfTable::create(dir.file("NotFound.dbf"), kNotFound, Variant::cdx));
-  Workspace ws;
-  DbfTable* p = ws.open(pool);
-  DbfTable* n = ws.open(dir.file("NotFound.dbf"));
-  ASSERT_TRUE(p && n);
-  EXPECT_EQ(p->alias(), "POOL");
-  EXPECT_EQ(n->alias(), "NOTFOUND");
-  EXPECT_EQ(ws.current(), n);
-  EXPECT_EQ(ws.select("pool"), p);
-  EXPECT_EQ(ws.select(2), n);
-  EXPECT_FALSE(ws.open(pool, OpenOptions().with_alias("NotFound")));  // alias in use
-  EXPECT_EQ(failures.messages.size(), 1u);
-  ASSERT_TRUE(ws.close_all());
-  EXPECT_EQ(ws.select(1), nullptr);
-  EXPECT_EQ(ws.current(), nullptr);
 }
 
 // --- Orders through the driver ---------------------------------------------------------

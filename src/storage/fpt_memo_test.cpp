@@ -19,7 +19,6 @@ struct MemoTest : ::testing::Test {
   index_testing::TempDir dir;
   index_testing::RecordFailures failures;
 
-  void SetUp() override { set_table_settings({}); }
   std::string file(const std::string& name) const { return dir.file(name); }
   Bytes bytes(const std::string& name) const { return index_testing::read_bytes(file(name)); }
   void put(const std::string& name, const Bytes& b) const { index_testing::write_bytes(file(name), b); }

@@ -11,6 +11,7 @@
 #include "storage/ntx_check.h"
 #include "storage/ntx_format.h"
 #include "storage/ntx_test_table.h"
+#include "support/run_process.h"
 
 namespace torvane::storage {
 namespace {
@@ -319,16 +320,16 @@ TEST(NtxShared, ProcessesInsertingAtOnceLoseNothing) {
   ASSERT_NE(reader, nullptr);
   ASSERT_EQ(reader->key_count(), 100u);  // counted and cached before the others write
 
-  std::vector<platform::ProcessResult> results(3);
+  std::vector<torvane::testing::ProcessResult> results(3);
   std::vector<std::thread> children;
   for (int c = 0; c < 3; ++c) {
     children.emplace_back([&, c] {
-      platform::ProcessOptions options;
+      torvane::testing::ProcessOptions options;
       options.args = {"--gtest_filter=NtxSharedChild.Writer"};
       options.environment = {std::string(kChildPath) + "=" + dir.file("pool.ntx"),
                              std::string(kChildBase) + "=" + std::to_string(1000 * (c + 1))};
       options.time_limit_seconds = 120;
-      results[c] = platform::run_process(platform::executable_path(), options);
+      results[c] = torvane::testing::run_process(platform::executable_path(), options);
     });
   }
   for (std::thread& child : children) child.join();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace torvane::testing {
@@ -29,14 +30,14 @@ std::string build_dir() {
   return exe != nullptr ? fs::path(exe).parent_path().string() : "";
 }
 
-platform::ProcessResult run_script(const std::string& script, std::vector<std::string> args,
+testing::ProcessResult run_script(const std::string& script, std::vector<std::string> args,
                                    std::vector<std::string> environment, int time_limit_seconds) {
-  platform::ProcessOptions options;
+  testing::ProcessOptions options;
   options.args = {source_dir() + "/" + script};
   options.args.insert(options.args.end(), args.begin(), args.end());
   options.environment = std::move(environment);
   options.time_limit_seconds = time_limit_seconds;
-  return platform::run_process("/bin/bash", options);
+  return testing::run_process("/bin/bash", options);
 }
 
 // The number after the ": " of the first line that starts with label; -1 when none.

@@ -44,6 +44,7 @@
 #include "support/http_test_server.h"
 #include "support/medium_builder.h"
 #include "support/medium_state.h"
+#include "support/run_process.h"
 #include "support/run_torvane.h"
 #include "support/temp_dir.h"
 
@@ -161,13 +162,13 @@ class FaultSweep : public ::testing::TestWithParam<bool> {
   }
 
   // Runs the program over the medium of folder; plan "" runs it without fault.
-  platform::ProcessResult run(const std::string& folder, const std::string& plan, const std::string& report = "") {
-    platform::ProcessOptions options;
+  testing::ProcessResult run(const std::string& folder, const std::string& plan, const std::string& report = "") {
+    testing::ProcessOptions options;
     options.working_directory = folder;
     options.args = {"--config", folder + "/test.ini"};
     options.environment = {"TORVANE_FAULT=" + plan, "TORVANE_FAULT_REPORT=" + report};
     options.time_limit_seconds = 120;
-    return platform::run_process(folder + "/bin/torvane", options);
+    return testing::run_process(folder + "/bin/torvane", options);
   }
 
   // The table layer's failure handler is process-wide: one reader at a time.
@@ -180,7 +181,7 @@ class FaultSweep : public ::testing::TestWithParam<bool> {
   // reference; "" when nothing does.
   std::string strike(const std::string& folder, const std::string& plan, bool killed) {
     prepare(folder);
-    const platform::ProcessResult faulted = run(folder, plan, folder + "-struck.txt");
+    const testing::ProcessResult faulted = run(folder, plan, folder + "-struck.txt");
     std::ostringstream problems;
     if (killed && faulted.exit_status != fault::kKilledStatus) {
       problems << "\n  the fault run was not ended at that operation (status " << faulted.exit_status << ")";
@@ -188,7 +189,7 @@ class FaultSweep : public ::testing::TestWithParam<bool> {
     if (!killed && faulted.exit_status != 0 && faulted.exit_status != 1) {
       problems << "\n  the fault run ended with status " << faulted.exit_status << ": " << faulted.err.substr(0, 300);
     }
-    const platform::ProcessResult again = run(folder, "");
+    const testing::ProcessResult again = run(folder, "");
     const std::string log = read_file(folder + "/torvane.log");
     if (again.exit_status != 0) problems << "\n  the run after it ended with status " << again.exit_status;
     for (const std::string& line : crlf_lines(log)) {

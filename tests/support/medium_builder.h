@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/process.h"
+#include "support/run_process.h"
 
 namespace torvane::testing {
 
@@ -78,10 +78,10 @@ std::vector<ManifestRow> read_manifest(const std::string& path);
 // Writes a medium into folder (new or empty) and reads the generator's summary.
 inline GeneratedMedium make_medium(const std::string& folder, const MediumOptions& options = {}) {
   GeneratedMedium medium;
-  platform::ProcessOptions process;
+  testing::ProcessOptions process;
   process.args = make_medium_args(folder, options);
   process.time_limit_seconds = 600;
-  const platform::ProcessResult ran = platform::run_process(make_medium_tool(), process);
+  const testing::ProcessResult ran = testing::run_process(make_medium_tool(), process);
   medium.exit_status = ran.exit_status;
   medium.error = ran.started ? ran.err : "make_medium could not be started: " + make_medium_tool();
   medium.summary = parse_summary(ran.out);

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
+#include "support/run_process.h"
 
 namespace torvane::testing {
 
@@ -76,7 +76,7 @@ inline std::string run_log_path(const std::string& working_directory, const std:
 inline RunResult run_torvane(const RunOptions& options) {
   RunResult result;
   const std::string exe = options.executable.empty() ? torvane_executable() : options.executable;
-  platform::ProcessOptions process;
+  testing::ProcessOptions process;
   process.working_directory = options.working_directory;
   process.input = options.input;
   process.time_limit_seconds = options.time_limit_seconds;
@@ -86,7 +86,7 @@ inline RunResult run_torvane(const RunOptions& options) {
     process.args = {"--config", config_path};
   }
   process.args.insert(process.args.end(), options.args.begin(), options.args.end());
-  const platform::ProcessResult ran = platform::run_process(exe, process);
+  const testing::ProcessResult ran = testing::run_process(exe, process);
   result.started = ran.started;
   result.timed_out = ran.timed_out;
   result.exit_status = ran.exit_status;

@@ -36,7 +36,6 @@ class CoverMedium : public ::testing::Test {
   void SetUp() override {
     storage::register_cdx_driver();
     storage::register_ntx_driver();
-    storage::set_table_settings({});
     previous_handler_ = platform::set_failure_handler([this](const platform::Failure& f) {
       failures.push_back(f.message);
       return platform::FailureChoice::fail;

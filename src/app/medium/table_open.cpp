@@ -19,7 +19,7 @@ std::unique_ptr<storage::DbfTable> open_pool_table(std::string_view path, const 
                                                    bool quiet) {
   const std::string shown(path);
   // A table read only is never changed, not even mended: the import table is not ours.
-  if (!options.read_only) mend_table(path, options.variant.value_or(storage::table_settings().default_variant));
+  if (!options.read_only) mend_table(path, options.variant.value_or(storage::kDefaultVariant));
   const TableShape shape = table_shape(path);
   const bool unusable = shape == TableShape::damaged || shape == TableShape::incomplete;
   if (unusable || shape == TableShape::no_isbn_field) {

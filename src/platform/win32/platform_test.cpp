@@ -22,6 +22,7 @@
 #include "platform/keyboard.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace torvane::platform {
@@ -89,15 +90,15 @@ const bool child_done = [] {
 
 // --- The parent's side ----------------------------------------------------------------
 
-ProcessResult run_child(const std::string& action, const std::vector<std::string>& arguments,
+testing::ProcessResult run_child(const std::string& action, const std::vector<std::string>& arguments,
                         const std::string& input = "") {
-  ProcessOptions options;
+  testing::ProcessOptions options;
   options.environment.push_back("TORVANE_CHILD=" + action);
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     options.environment.push_back("TORVANE_CHILD_" + std::to_string(i + 1) + "=" + arguments[i]);
   }
   options.input = input;
-  return run_process(executable_path(), options);
+  return testing::run_process(executable_path(), options);
 }
 
 TEST(Win32Path, OnlyNormalisedAndDrivesMeanTheirRoot) {
@@ -235,7 +236,7 @@ TEST_F(Win32Files, LastWriteTimesInWinterAndSummer) {
 // --- Console, keys and processes ------------------------------------------------------
 
 TEST(Win32Console, TextLeavesInTheOemCodePage) {
-  const ProcessResult run = run_child("console", {});
+  const testing::ProcessResult run = run_child("console", {});
   ASSERT_EQ(run.exit_status, 0);
   if (::GetOEMCP() != 850 || ::GetACP() != 1252) {
     GTEST_SKIP() << "needs the code pages 1252 and 850 (scripts/test-windows sets them)";
@@ -244,14 +245,14 @@ TEST(Win32Console, TextLeavesInTheOemCodePage) {
 }
 
 TEST(Win32Keyboard, RedirectedInputIsPolledByteByByteAndNeverWaitedFor) {
-  const ProcessResult run = run_child("keys", {}, "\x1b" "a");
+  const testing::ProcessResult run = run_child("keys", {}, "\x1b" "a");
   EXPECT_EQ(run.exit_status, 0);  // not a terminal
   EXPECT_EQ(run.out, "27,97,0,0,0");
 }
 
 TEST(Win32Process, OutputErrorsStatusInputFolderAndArguments) {
   testing::TempDir dir{"win32."};
-  ProcessOptions options;
+  testing::ProcessOptions options;
   options.environment = {"TORVANE_CHILD=echo", "TORVANE_X=42"};
   options.input = "in";
   options.working_directory = dir.path();
@@ -259,7 +260,7 @@ TEST(Win32Process, OutputErrorsStatusInputFolderAndArguments) {
   std::string program = executable_path();
   ASSERT_EQ(program.substr(program.size() - 4), ".exe");
   program.resize(program.size() - 4);  // found with ".exe" added
-  const ProcessResult run = run_process(program, options);
+  const testing::ProcessResult run = testing::run_process(program, options);
   ASSERT_TRUE(run.started);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_status, 3);
@@ -268,15 +269,15 @@ TEST(Win32Process, OutputErrorsStatusInputFolderAndArguments) {
   ::GetFullPathNameA(dir.path().c_str(), sizeof cwd, cwd, nullptr);
   EXPECT_EQ(run.out, std::string("in|") + cwd + "|42|two words|quote\"inside|back\\slash\\|");
 
-  EXPECT_FALSE(run_process(dir.path("missing.exe"), {}).started);
+  EXPECT_FALSE(testing::run_process(dir.path("missing.exe"), {}).started);
 }
 
 TEST(Win32Process, AProgramStillRunningAtTheTimeLimitIsEnded) {
-  ProcessOptions options;
+  testing::ProcessOptions options;
   options.environment = {"TORVANE_CHILD=echo"};
   options.input = std::string(1 << 20, 'x');
   options.time_limit_seconds = 0;  // over before the program has read its input
-  const ProcessResult run = run_process(executable_path(), options);
+  const testing::ProcessResult run = testing::run_process(executable_path(), options);
   EXPECT_TRUE(run.started);
   EXPECT_TRUE(run.timed_out);
 }
