@@ -44,7 +44,7 @@ std::string lookup(const std::string& file, const std::string& section, const st
 
 // Writes every key of every listed section with its value, quoted so that the quotes
 // the reader takes off come back off the same way, and checks that the copy answers
-// every lookup as the original does.
+// every lookup as the file it was written from does.
 void check_written_back(const std::string& file, std::size_t input_size) {
   const std::vector<std::string> sections =
       split_names(files::GETPRIVATEPROFILESTRING(std::nullopt, std::nullopt, "", file));

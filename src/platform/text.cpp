@@ -69,7 +69,8 @@ std::string normalise_path(std::string_view program_path) {
 }
 
 bool wildcard_match(std::string_view mask, std::string_view name) {
-  // "*.*" matches every name, as it does on the original platform.
+  // "*.*" matches every name, also one without a point: a mask of the Windows form
+  // means "all files".
   if (mask == "*.*") return true;
   return match_from(mask, name);
 }
