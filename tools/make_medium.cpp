@@ -762,7 +762,10 @@ std::string configuration(const Options& o, const std::string& root) {
   s += std::string("Exklusive=") + (o.shared ? "0" : "1") + "\r\n";
   s += std::string("UseCDX=") + (o.ntx ? "0" : "1") + "\r\n";
   s += "\r\n[MAB]\r\nFilter=1\r\nPoolFilter=";
-  for (int n = 1; n <= o.pools; ++n) s += (n > 1 ? ";" : "") + pool_folder(n);
+  for (int n = 1; n <= o.pools; ++n) {
+    if (n > 1) s += ';';
+    s += pool_folder(n);
+  }
   s += "\r\nMAB-Filter=\r\n";
   s += "\r\n[Download]\r\nCover=1\r\nCover2Pool=1\r\n";
   s += "CoverDBF=" + root + "\\COVER\\COVER.DBF\r\n";

@@ -168,7 +168,7 @@ TEST(TFile, SeekFindsMatchesAcrossChunkAndBufferBoundaries) {
 
   // A text longer than a chunk is still found, and an empty one never.
   file.GoTop();
-  EXPECT_TRUE(file.Seek("\n" + std::string(3000, 'x')));
+  EXPECT_TRUE(file.Seek(std::string("\n").append(3000, 'x')));
   EXPECT_EQ(file.nPos(), 2048);
   EXPECT_FALSE(file.Seek(""));
   EXPECT_EQ(file.nPos(), 2048);

@@ -154,6 +154,16 @@ bool TTxtFile::at_line_start(std::int64_t pos) {
   return after_terminator;
 }
 
+// Every edit begins here: the line count known before the file changes, the current
+// line read, the cursor on its start.
+std::optional<std::int64_t> TTxtFile::edit_start() {
+  count_lines();
+  ReadLine();
+  const std::int64_t start = nPos();
+  if (!Open() || !at_line_start(start)) return std::nullopt;
+  return start;
+}
+
 std::int64_t TTxtFile::line_end(std::int64_t pos, bool& terminated) {
   const std::int64_t keep = nPos();
   set_cursor(pos);
@@ -164,10 +174,9 @@ std::int64_t TTxtFile::line_end(std::int64_t pos, bool& terminated) {
 }
 
 bool TTxtFile::DelLine() {
-  count_lines();
-  ReadLine();
-  const std::int64_t start = nPos();
-  if (!Open() || !at_line_start(start)) return false;
+  const std::optional<std::int64_t> at = edit_start();
+  if (!at) return false;
+  const std::int64_t start = *at;
   bool terminated = false;
   const std::int64_t end = line_end(start, terminated);
   const auto terminator = static_cast<std::int64_t>(cEndLine_.size());
@@ -189,10 +198,9 @@ bool TTxtFile::DelLine() {
 }
 
 bool TTxtFile::InsLine(std::string_view cText) {
-  count_lines();
-  ReadLine();
-  const std::int64_t start = nPos();
-  if (!Open() || !at_line_start(start)) return false;
+  const std::optional<std::int64_t> at = edit_start();
+  if (!at) return false;
+  const std::int64_t start = *at;
   const std::string line = std::string(cText) + cEndLine_;
   if (lEoF()) {
     const std::int64_t at = file_end();
@@ -211,10 +219,9 @@ bool TTxtFile::InsLine(std::string_view cText) {
 }
 
 bool TTxtFile::RepLine(std::string_view cText) {
-  count_lines();
-  ReadLine();
-  const std::int64_t start = nPos();
-  if (!Open() || !at_line_start(start)) return false;
+  const std::optional<std::int64_t> at = edit_start();
+  if (!at) return false;
+  const std::int64_t start = *at;
   bool terminated = false;
   const std::int64_t end = line_end(start, terminated);
   if (!rewrite(start, end - start, cText)) return false;

@@ -106,6 +106,8 @@ class TTxtFile : public TFile {
  private:
   void count_lines();
   bool at_line_start(std::int64_t pos);
+  // The start of the current line when an edit may work on it.
+  std::optional<std::int64_t> edit_start();
   // End of the line's text that starts at pos; `terminated` tells whether a
   // terminator follows it.
   std::int64_t line_end(std::int64_t pos, bool& terminated);

@@ -317,14 +317,8 @@ bool read_directory(platform::File& file, std::string_view path, std::uint64_t s
 
 std::unique_ptr<OrderIndex> open_existing(std::string_view path, const KeySource& source,
                                           const IndexOptions& options) {
-  platform::File file;
-  for (;;) {
-    file = platform::File::open(path, options.read_only ? platform::Access::read : platform::Access::read_write,
-                                options.shared ? platform::Share::shared : platform::Share::exclusive,
-                                platform::Disposition::open_existing);
-    if (file.is_open()) break;
-    if (!raise(StorageError{kIndexOpenError, Variant::cdx, std::string(path), file.os_error()})) return nullptr;
-  }
+  platform::File file = open_index_file(path, options, Variant::cdx);
+  if (!file.is_open()) return nullptr;
   const std::int64_t size = file.size();
   if (size < 0) {
     fail(kReadError, path, file.os_error());

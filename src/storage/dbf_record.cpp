@@ -32,7 +32,7 @@ std::string number_text(double value, int decimals) {
     char buffer[40];
     const auto [end, error] = std::to_chars(buffer, buffer + 20, static_cast<std::int64_t>(value));
     std::string text(buffer, end);  // -0.0 converts to the integer 0: "0"
-    if (decimals > 0) text += "." + std::string(static_cast<std::size_t>(decimals), '0');
+    if (decimals > 0) text.append(1, '.').append(static_cast<std::size_t>(decimals), '0');
     return text;
   }
   const double scale = std::pow(10.0, decimals);

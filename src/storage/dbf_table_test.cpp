@@ -630,6 +630,15 @@ TEST_F(DbfTableTest, AppendLockFailureOnlySetsTheNetworkErrorFlag) {
   EXPECT_FALSE(network_error());
 }
 
+// "P<process>-<row>", the key a child process writes.
+std::string process_key(int process, int row) {
+  std::string key(1, 'P');
+  key += std::to_string(process);
+  key += '-';
+  key += std::to_string(row);
+  return key;
+}
+
 TEST_F(DbfTableTest, ConcurrentSharedAppendsLoseNothing) {
   ASSERT_TRUE(DbfTable::create(dir.file("shared.dbf"), kPool, Variant::cdx));
   constexpr int kProcesses = 3, kEach = 400;
@@ -640,7 +649,7 @@ TEST_F(DbfTableTest, ConcurrentSharedAppendsLoseNothing) {
       auto t = DbfTable::open(dir.file("shared.dbf"), OpenOptions().with_shared(true));
       for (int i = 0; t && i < kEach; ++i) {
         if (!t->append()) _exit(1);
-        t->assign("ISBN", "P" + std::to_string(p) + "-" + std::to_string(i));
+        t->assign("ISBN", process_key(p, i));
         t->assign_number("POOL", i);
         t->assign_number("COVER", p);
         t->unlock();
@@ -662,8 +671,8 @@ TEST_F(DbfTableTest, ConcurrentSharedAppendsLoseNothing) {
   std::set<std::string> seen;
   for (t->go_top(); !t->eof(); t->skip()) {
     const std::string isbn = t->text("ISBN");
-    const std::string expected = "P" + std::to_string(static_cast<int>(t->number("COVER"))) + "-" +
-                                 std::to_string(static_cast<int>(t->number("POOL")));
+    const std::string expected =
+        process_key(static_cast<int>(t->number("COVER")), static_cast<int>(t->number("POOL")));
     EXPECT_EQ(isbn.substr(0, isbn.find(' ')), expected);
     seen.insert(isbn);
   }

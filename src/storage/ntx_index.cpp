@@ -173,14 +173,8 @@ std::string temporary_name(std::string_view path) { return std::string(path) + "
 std::unique_ptr<OrderIndex> open_ntx_index(std::string_view path, const KeySource& source,
                                            const IndexOptions& options) {
   const std::string name(path);
-  platform::File file;
-  for (;;) {
-    file = platform::File::open(path, options.read_only ? platform::Access::read : platform::Access::read_write,
-                                options.shared ? platform::Share::shared : platform::Share::exclusive,
-                                platform::Disposition::open_existing);
-    if (file.is_open()) break;
-    if (!raise({kIndexOpenError, Variant::ntx, name, file.os_error()})) return nullptr;
-  }
+  platform::File file = open_index_file(path, options, Variant::ntx);
+  if (!file.is_open()) return nullptr;
   if (options.shared && !file.lock_range(ntx::kLockOffset, 1, platform::LockKind::shared, true)) {
     raise({kLockFailure, Variant::ntx, name, file.os_error()});
     return nullptr;

@@ -88,6 +88,11 @@ struct IndexDriver {
                                       const IndexOptions& options) = nullptr;
 };
 
+// Opens an existing index file with the options' access and share mode; a refused open
+// is raised as an index open error of `variant` and repeated while the handler asks
+// for a retry. A closed file when it was given up.
+platform::File open_index_file(std::string_view path, const IndexOptions& options, Variant variant);
+
 // Drivers are registered once at start (register_cdx_driver(), register_ntx_driver()).
 void register_index_driver(Variant variant, const IndexDriver& driver);
 // nullptr when none is registered for the variant.

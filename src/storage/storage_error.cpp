@@ -40,7 +40,9 @@ ErrorKind error_kind(int subcode) {
 std::string StorageError::message() const {
   std::string text = "Error ";
   text += variant_name(variant);
-  text += "/" + std::to_string(subcode) + "  ";
+  text += '/';
+  text += std::to_string(subcode);
+  text += "  ";
   text += description();
   text += ": " + file;
   if (os_code != 0) text += " (DOS Error " + std::to_string(os_code) + ")";

@@ -82,7 +82,10 @@ std::optional<HttpTarget> download_target(std::string_view server, long timeout_
   target.host = std::string(host);
   target.port = port;
   target.host_header = bracketed ? "[" + target.host + "]" : target.host;
-  if (port != kImagePort) target.host_header += ":" + std::to_string(port);
+  if (port != kImagePort) {
+    target.host_header += ':';
+    target.host_header += std::to_string(port);
+  }
   return target;
 }
 

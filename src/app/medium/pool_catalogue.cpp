@@ -117,9 +117,21 @@ PoolImport pool_import(std::string_view ini_path, int number, const std::string&
   return {path, ""};
 }
 
+namespace {
+
+// ";" + the text upper-cased + ";", appended piece by piece: prepending to a
+// temporary string makes the compiler warn of an overlapping copy.
+std::string between_semicolons(std::string_view text) {
+  std::string out(1, ';');
+  out += text::upper(text);
+  out += ';';
+  return out;
+}
+
+}  // namespace
+
 bool pool_selected(std::string_view section, std::string_view pool_filter) {
-  const std::string list = ";" + text::upper(pool_filter) + ";";
-  return list.find(";" + text::upper(section) + ";") != std::string::npos;
+  return between_semicolons(pool_filter).find(between_semicolons(section)) != std::string::npos;
 }
 
 }  // namespace torvane::app

@@ -31,7 +31,7 @@ MediumGuard::~MediumGuard() { release(); }
 // the run might start.
 MediumGuard MediumGuard::take(std::string_view medium_root) {
   std::string native = native_path(medium_root);
-  if (native.empty()) native = ".";
+  if (native.empty()) native.assign(1, '.');
   const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return MediumGuard(State::unavailable, -1);
   for (;;) {
