@@ -12,20 +12,6 @@
 
 namespace torvane::platform {
 
-MediumGuard::MediumGuard(MediumGuard&& other) noexcept
-    : state_(std::exchange(other.state_, State::unavailable)), handle_(std::exchange(other.handle_, -1)) {}
-
-MediumGuard& MediumGuard::operator=(MediumGuard&& other) noexcept {
-  if (this != &other) {
-    release();
-    state_ = std::exchange(other.state_, State::unavailable);
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-MediumGuard::~MediumGuard() { release(); }
-
 // The lock belongs to the open directory description: it ends with the descriptor,
 // which the system closes when the process ends. O_CLOEXEC keeps it out of programs
 // the run might start.

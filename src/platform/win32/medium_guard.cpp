@@ -40,20 +40,6 @@ std::uint64_t name_hash(std::string_view text) {
 
 }  // namespace
 
-MediumGuard::MediumGuard(MediumGuard&& other) noexcept
-    : state_(std::exchange(other.state_, State::unavailable)), handle_(std::exchange(other.handle_, -1)) {}
-
-MediumGuard& MediumGuard::operator=(MediumGuard&& other) noexcept {
-  if (this != &other) {
-    release();
-    state_ = std::exchange(other.state_, State::unavailable);
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-MediumGuard::~MediumGuard() { release(); }
-
 // The lock file lives in the temporary folder, never on the medium. Opened without
 // sharing, a second open fails with a sharing violation; the system deletes it when the
 // last handle closes, which a killed process does too.
