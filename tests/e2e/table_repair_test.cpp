@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "storage/byte_order.h"
+#include "storage/cdx_check.h"
 #include "storage/cdx_index.h"
 #include "storage/dbf_format.h"
 #include "storage/dbf_table.h"
@@ -198,6 +199,20 @@ TEST_F(TableRepairRun, APoolTableCountingNoneIsMendedWithoutRebuildingItsIndex) 
   expect_repaired_once({"Warnung: Datei " + root() + "pool.dbf war unvollst\xE4ndig geschrieben und wurde repariert."});
   EXPECT_EQ(header_count(dir.read("dvd/pool.dbf")), 4u);
   EXPECT_EQ(dir.read("dvd/pool.cdx"), index);
+}
+
+// A kill while index pages were written in place: the tree is no longer sound. The index
+// is built anew, with the table's keys, and the run goes on.
+TEST_F(TableRepairRun, AnIndexWithTornPagesIsBuiltAnew) {
+  write_pool(titles(300));
+  write_covers(titles(300));
+  std::string index = dir.read("dvd/COVER/cover.cdx");
+  ASSERT_GT(index.size(), 4096u);  // more than one leaf
+  index.replace(index.size() - 512 + 20, 40, std::string(40, '\x5A'));
+  dir.write("dvd/COVER/cover.cdx", index);
+  expect_repaired_once({"Warnung: Datei " + root() + "COVER\\COVER.cdx war unvollst\xE4ndig geschrieben und wird neu aufgebaut."});
+  EXPECT_EQ(storage::cdx::check_file(dir.path("dvd/COVER/cover.cdx")).entries.size(), 300u);
+  EXPECT_EQ(records_of(cover_file()), 300u);
 }
 
 TEST_F(TableRepairRun, AFileThatIsNoTableIsReportedAndLeftAlone) {

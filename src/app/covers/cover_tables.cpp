@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "storage/cdx_check.h"
 #include "storage/dbf_health.h"
 #include "text/file_name.h"
 #include "text/letter_case.h"
@@ -120,6 +121,17 @@ bool make_anew(const std::string& path, CoverTable kind, bool shared) {
   return false;
 }
 
+// An index file a run killed while writing its pages left unsound, or one not holding
+// one key per record, goes with one "Warnung: " line; whoever opens the table next
+// builds it anew. True when it was deleted.
+bool drop_broken_index(const std::string& index, std::uint32_t records) {
+  if (!platform::file_exists(index)) return false;
+  const storage::cdx::CheckResult check = storage::cdx::check_file(index);
+  if (check.ok && check.entries.size() == records) return false;
+  XOUT("Warnung: Datei " + index + " war unvollst\xE4ndig geschrieben und wird neu aufgebaut.");
+  return platform::delete_file(index);
+}
+
 }  // namespace
 
 std::string cover_index_path(std::string_view table) { return files::I_FILENOEXT(table) + ".cdx"; }
@@ -163,7 +175,11 @@ bool restore_cover_table(std::string_view table, CoverTable kind, bool shared) {
   const std::string path(table);
   const storage::TableHealth health = storage::inspect_table(path, storage::Variant::cdx);
   if (health.needs_rebuild()) return make_anew(path, kind, shared);
-  if (health.needs_repair()) mend_table(path, storage::Variant::cdx);
+  // Only a run holding the table alone may judge its index: another program may be
+  // writing its pages right now.
+  const bool index_dropped = !shared && health.kind == storage::TableHealth::Kind::table &&
+                             drop_broken_index(cover_index_path(path), health.records);
+  if (health.needs_repair() || index_dropped) mend_table(path, storage::Variant::cdx);
   return true;
 }
 

@@ -11,9 +11,10 @@
 // executable; when the executable's folder cannot be written, a new one goes beside
 // the cover table instead.
 //
-// A cover or not-found index that does not hold one key per record (a run killed
-// before its index pages were written) is rebuilt when the table is opened, so a
-// title with a cover is never given a second one.
+// A cover or not-found index that is not sound or does not hold one key per record (a
+// run killed while or before its index pages were written) is rebuilt when a run
+// holding the table alone opens it, with one "Warnung: " line, so a title with a cover
+// is never given a second one and a kill never fails every later run.
 //
 // Both tables are created complete under a build name ("cover~4711.dbf" with its
 // .fpt and .cdx) and renamed into place, the table last, so that the table under its

@@ -1,0 +1,26 @@
+#pragma once
+// A full check of a CDX file of one tag, read on its own without the index code's tree
+// logic: the compound and tag headers; every page within capacity; leaf free-space
+// fields equal to what the keys use and leaf bytes as the layout makes them; sibling
+// links consistent both ways on every level; every interior entry equal to the last key
+// of its child; all keys strictly in order; the free-page list; and every page of the
+// file either in the tree or free. Never trusts the file: each page is visited at most
+// once. A run killed while index pages were written fails it.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace torvane::storage::cdx {
+
+struct CheckResult {
+  bool ok = false;
+  std::string problem;  // empty when ok
+  std::vector<std::pair<std::string, std::uint32_t>> entries;  // the tag's keys in order
+};
+
+CheckResult check_file(std::string_view path);
+
+}  // namespace torvane::storage::cdx
