@@ -1,8 +1,10 @@
 #pragma once
-// The configuration of one run, read once at start and handed to the phases. Texts are
+// The configuration of one run, read once at start and handed to the phases, and how
+// it is read. Texts are
 // Windows-1252 and trimmed; paths are as the program builds them (Windows form).
 
 #include <string>
+#include <string_view>
 
 #include "storage/storage_error.h"
 
@@ -34,5 +36,18 @@ struct RunConfig {
   // ".cdx" or ".ntx"
   const char* index_extension() const { return index_mode == storage::Variant::cdx ? ".cdx" : ".ntx"; }
 };
+
+// The configuration file beside an executable: cut before the first point of its
+// file-name part, + ".INI".
+std::string config_file_for(std::string_view executable);
+// `Pfad` (trimmed) as the medium root: one character is a drive ("E" -> "E:\"),
+// otherwise "\" appended unless the value already ends in a separator. "" stays "".
+std::string medium_root_from(std::string_view pfad);
+// The first line of a text file's content (up to the first line end), wrapped at 79
+// columns with only the first piece taken, trimmed.
+std::string first_line_of(std::string_view content);
+// Every key of the configuration file, trimmed, with the switches derived (a switch
+// changes only for the exact text "0" or "1"). Version texts are not read here.
+RunConfig read_config(const std::string& config_file);
 
 }  // namespace torvane::app

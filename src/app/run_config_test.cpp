@@ -1,4 +1,4 @@
-#include "app/run_driver.h"
+#include "app/run_config.h"
 
 #include <gtest/gtest.h>
 
