@@ -1,7 +1,10 @@
 #include "app/run_driver.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/console.h"
 #include "app/covers/cover_flags.h"
 #include "app/covers/cover_phase.h"
@@ -11,6 +14,7 @@
 #include "app/pools/permitted_fields.h"
 #include "app/pools/pool_phase.h"
 #include "app/run_config.h"
+#include "app/verify/medium_verify.h"
 #include "files/paths.h"
 #include "platform/console.h"
 #include "platform/failure.h"
@@ -185,30 +189,33 @@ int run(const std::string& config_file) {
 
 void print(std::string_view text) { platform::console_write(text); }
 
+// The check before mastering: the configuration, then the medium, read only. Status 0
+// when everything holds, 5 when something does not.
+int verify(const std::string& config_file) {
+  register_table_drivers();
+  const RunConfig config = read_config(config_file);
+  const std::vector<VerifyFinding> findings = verify_medium(config, files::I_EXENAME());
+  return findings.empty() ? 0 : 5;
+}
+
 }  // namespace
 
 int run_program(int argc, char** argv) {
-  std::string config_file;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      print(kUsage);
-      return 0;
-    }
-    if (arg == "--version") {
-      print(std::string(kTitle) + "\r\n");
-      return 0;
-    }
-    if (arg == "--config" && i + 1 < argc) {
-      config_file = argv[++i];
-    } else if (arg.substr(0, 9) == "--config=") {
-      config_file = std::string(arg.substr(9));
-    } else {
-      std::fprintf(stderr, "torvane: unbekanntes Argument: %s (--help zeigt die Aufrufform)\n", argv[i]);
-      return 2;
-    }
+  const CommandLine line = parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "torvane: %s (--help zeigt die Aufrufform)\n", line.error.c_str());
+    return 2;
   }
-  if (config_file.empty()) config_file = config_file_for(files::I_EXENAME());
+  if (line.mode == RunMode::help) {
+    print(kUsage);
+    return 0;
+  }
+  if (line.mode == RunMode::version) {
+    print(std::string(kTitle) + "\r\n");
+    return 0;
+  }
+  const std::string config_file = line.config_file.empty() ? config_file_for(files::I_EXENAME()) : line.config_file;
+  if (line.mode == RunMode::verify) return verify(config_file);
   platform::keyboard_start();
   const int status = run(config_file);
   print("\r\n");  // the shell's prompt on a line of its own

@@ -7,10 +7,6 @@
 //   not-found table  notfound.dbf         ISBN C13                      open mode
 //   import table     `CoverImportDBF`     at least ISBN C, COVER M      read only, as TMPCOVER
 //
-// The not-found table lies beside the cover table when it is there, else beside the
-// executable; when the executable's folder cannot be written, a new one goes beside
-// the cover table instead.
-//
 // A cover or not-found index that is not sound or does not hold one key per record (a
 // run killed while or before its index pages were written) is rebuilt when a run
 // holding the table alone opens it, with one "Warnung: " line, so a title with a cover
@@ -30,28 +26,11 @@
 #include <string_view>
 
 #include "app/covers/key_map.h"
+#include "app/medium/cover_table_files.h"
 #include "app/run_config.h"
 #include "storage/dbf_table.h"
 
 namespace torvane::app {
-
-// <path before the first point of the file name>.cdx / .fpt
-std::string cover_index_path(std::string_view table);
-std::string cover_memo_path(std::string_view table);
-
-// The folder part of a path joined with a file name, with the separator the path uses.
-std::string beside(std::string_view path, std::string_view file_name);
-
-// Whether a new file can be made in folder: it has write permission and a probe file
-// can be created (and is removed again).
-bool folder_writable(std::string_view folder);
-
-struct NotFoundPlace {
-  std::string path;
-  bool moved = false;  // beside the cover table because the executable's folder is not writable
-};
-// Where the not-found table is, or where a new one goes.
-NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view executable);
 
 enum class CoverTable { cover, not_found };
 

@@ -1,0 +1,40 @@
+#include "app/medium/cover_table_files.h"
+
+#include "files/paths.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+#include "text/file_name.h"
+
+namespace torvane::app {
+
+std::string cover_index_path(std::string_view table) { return files::I_FILENOEXT(table) + ".cdx"; }
+std::string cover_memo_path(std::string_view table) { return files::I_FILENOEXT(table) + ".fpt"; }
+
+std::string beside(std::string_view path, std::string_view file_name) {
+  return std::string(path.substr(0, text::file_name_start(path))) + std::string(file_name);
+}
+
+bool folder_writable(std::string_view folder) {
+  const std::string dir = folder.empty() ? std::string(".") : std::string(folder);
+  if (!platform::directory_exists(dir) || platform::is_read_only(dir)) return false;
+  // A probe that a killed run could not remove any more goes now.
+  for (const std::string& name : platform::list_files(dir, "~probe*.tmp", true)) platform::delete_file(dir + "/" + name);
+  const std::string probe = dir + "/~probe" + std::to_string(platform::wall_clock_nanoseconds()) + ".tmp";
+  platform::File file = platform::File::open(probe, platform::Access::read_write, platform::Share::compatibility,
+                                             platform::Disposition::create_always);
+  if (!file.is_open()) return false;
+  file.close();
+  platform::delete_file(probe);
+  return true;
+}
+
+NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view executable) {
+  const std::string cover_side = beside(cover_dbf, "notfound.dbf");
+  if (platform::file_exists(cover_side)) return {cover_side, false};
+  const std::string exe_side = beside(executable, "notfound.dbf");
+  if (platform::file_exists(exe_side) || folder_writable(files::I_FILEPATH(executable))) return {exe_side, false};
+  return {cover_side, true};
+}
+
+}  // namespace torvane::app

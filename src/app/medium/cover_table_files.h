@@ -1,0 +1,31 @@
+#pragma once
+// Where the cover phases' tables and their companions lie. The cover table is
+// `CoverDBF`; its memo and index files share its name before the first point of its
+// file name. The not-found table lies beside the cover table when it is there, else
+// beside the executable; when the executable's folder cannot be written, a new one goes
+// beside the cover table instead.
+
+#include <string>
+#include <string_view>
+
+namespace torvane::app {
+
+// <path before the first point of the file name>.cdx / .fpt
+std::string cover_index_path(std::string_view table);
+std::string cover_memo_path(std::string_view table);
+
+// The folder part of a path joined with a file name, with the separator the path uses.
+std::string beside(std::string_view path, std::string_view file_name);
+
+// Whether a new file can be made in folder: it has write permission and a probe file
+// can be created (and is removed again).
+bool folder_writable(std::string_view folder);
+
+struct NotFoundPlace {
+  std::string path;
+  bool moved = false;  // beside the cover table because the executable's folder is not writable
+};
+// Where the not-found table is, or where a new one goes.
+NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view executable);
+
+}  // namespace torvane::app
