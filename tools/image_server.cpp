@@ -2,8 +2,12 @@
 // tests and the demo. It listens on 127.0.0.1 only.
 //
 //   image_server --dir FOLDER [--port N] [--idle SECONDS] [--mode MODE] [--delay MS]
-//                [--port-file FILE] [--watch-stdin]
+//                [--answer-delay MS] [--port-file FILE] [--watch-stdin]
 //
+// Each connection is served on a thread of its own (at most kMaxClients at once; more
+// wait to be accepted), so a client with several requests in flight gets them answered
+// side by side. --answer-delay MS waits that long after reading each request before
+// answering it, as a server far away does (a benchmark uses 20 ms).
 // A GET for /images/P/<ISBN>.03.MZZZZZZZ.jpg or .TZZZZZZZ.jpg is answered with the file
 // <ISBN>.jpg of FOLDER, the two .gif paths with <ISBN>.gif; everything else is 404.
 // The first line written to standard output is the port number (useful with --port 0,
@@ -49,15 +53,17 @@ struct Options {
   int idle_seconds = 60;
   std::string mode = "normal";
   int delay_ms = 50;
+  int answer_delay_ms = 0;
   std::string port_file;
   bool watch_stdin = false;
 };
 
 std::atomic<bool> g_stdin_ended{false};
+constexpr int kMaxClients = 64;
 
 void usage() {
   std::cerr << "usage: image_server --dir FOLDER [--port N] [--idle SECONDS] [--mode MODE] [--delay MS]"
-               " [--port-file FILE] [--watch-stdin]\n";
+               " [--answer-delay MS] [--port-file FILE] [--watch-stdin]\n";
 }
 
 std::optional<Options> parse_options(int argc, char** argv) {
@@ -80,13 +86,14 @@ std::optional<Options> parse_options(int argc, char** argv) {
       else if (arg == "--idle") o.idle_seconds = std::stoi(*v);
       else if (arg == "--mode") o.mode = *v;
       else if (arg == "--delay") o.delay_ms = std::stoi(*v);
+      else if (arg == "--answer-delay") o.answer_delay_ms = std::stoi(*v);
       else if (arg == "--port-file") o.port_file = *v;
       else return std::nullopt;
     } catch (const std::exception&) {
       return std::nullopt;
     }
   }
-  if (o.port > 65535) return std::nullopt;
+  if (o.port > 65535 || o.answer_delay_ms < 0) return std::nullopt;
   return o;
 }
 
@@ -168,6 +175,7 @@ void answer(Socket& client, const Options& o) {
     wait_for_hangup(client, o.idle_seconds);
     return;
   }
+  if (o.answer_delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.answer_delay_ms));
   if (o.mode == "portal") {
     std::string body = "<html><body><form>Please sign in</form></body></html>";
     client.send_all(head(200, "OK", "Content-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
@@ -243,13 +251,27 @@ int main(int argc, char** argv) {
     }).detach();
   }
 
+  // The threads of the connections being served; each ends with its answer.
+  std::atomic<int> serving{0};
   auto last_request = Clock::now();
   const auto idle = std::chrono::seconds(options->idle_seconds);
   while (!g_stdin_ended && Clock::now() - last_request < idle) {
+    if (serving.load() >= kMaxClients) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
     Socket client = listener.accept(200);
     if (!client.is_open()) continue;
-    answer(client, *options);
+    ++serving;
+    std::thread([&serving, &options, client = std::move(client)]() mutable {
+      answer(client, *options);
+      client.close();
+      --serving;
+    }).detach();
     last_request = Clock::now();
   }
+  // Every answer is bounded (sends by their waits, a hanging one by --idle or the end
+  // of standard input): wait for them before the variables they use go.
+  while (serving.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return 0;
 }

@@ -1,12 +1,15 @@
 #include "app/console.h"
 
+#include <cstdio>
 #include <optional>
 
+#include "app/run_record.h"
 #include "files/paths.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/fs.h"
 #include "platform/keyboard.h"
+#include "platform/path.h"
 #include "text/value.h"
 
 namespace torvane::app {
@@ -42,6 +45,18 @@ std::optional<std::string>& log_name() {
 
 CursorPosition cursor;  // where the console output has left the cursor
 
+// A run log that cannot be written (a read-only current folder, a full disk) is told
+// once on standard error: the console lines alone do not show that the record of the
+// run is missing. The run goes on.
+bool log_loss_told = false;
+
+void tell_log_lost() {
+  log_loss_told = true;
+  const std::string where = platform::real_location(run_log_name()).value_or(run_log_name());
+  std::fprintf(stderr, "torvane: Das Protokoll %s kann nicht geschrieben werden; die Zeilen dieses Laufs fehlen darin.\n",
+               where.c_str());
+}
+
 void write_line(std::string_view text) {
   std::string out = "\r\n";
   out += text;
@@ -69,9 +84,13 @@ const std::string& run_log_name() {
   return *log_name();
 }
 
-void set_run_log(std::string name) { log_name() = std::move(name); }
+void set_run_log(std::string name) {
+  log_name() = std::move(name);
+  log_loss_told = false;
+}
 
 void delete_run_log() {
+  log_loss_told = false;
   if (!run_log_name().empty()) platform::delete_file(run_log_name());
 }
 
@@ -79,12 +98,18 @@ void append_run_log(std::string_view text) {
   if (run_log_name().empty()) return;
   std::string line(text);
   line += "\r\n";
+  const std::uint64_t bytes = line.size();
+  const std::uint64_t before = log_loss_told ? 0 : platform::file_size(run_log_name()).value_or(0);
   files::I_FILETRANS(run_log_name(), text::Value(std::move(line)));
+  if (log_loss_told) return;
+  const std::optional<std::uint64_t> after = platform::file_size(run_log_name());
+  if (!after || *after < before + bytes) tell_log_lost();
 }
 
 void XOUT(std::string_view text) {
   write_line(text);
   append_run_log(text);
+  record_line(text);
 }
 
 void XDELETEFILE(std::string_view path) {
@@ -92,6 +117,7 @@ void XDELETEFILE(std::string_view path) {
   platform::delete_file(path);
   const std::string shown(path);
   if (!platform::file_exists(path)) {
+    record_file(FileAction::deleted, shown);
     XOUT("Datei " + shown + " wurde gel\xF6scht.");
   } else {
     XOUT("Error: Datei " + shown + " konnte nicht gel\xF6scht werden.");

@@ -3,7 +3,8 @@
 // console line with the text, and the same text + CR LF appended to the run log, a file
 // in the current directory named after the executable ("TORVANE.LOG", torvane.log on
 // disk), deleted at every start. The log is opened and closed for each line, so another
-// program may read it during the run; a line that cannot be written is lost silently.
+// program may read it during the run; a log that cannot be written costs the run
+// nothing but is said once on standard error.
 // Texts are Windows-1252; the console converts them at its last step, the log keeps
 // the bytes.
 //

@@ -25,15 +25,23 @@ TEST_F(ConsoleTest, XoutWritesConsoleAndLogLines) {
   EXPECT_EQ(dir.read("torvane.log"), "\r\nBeginne mit \xDC" "berp\xFC" "fung...\r\nx\r\n");
 }
 
-TEST_F(ConsoleTest, RunLogIsDeletedAndLinesWithoutALogAreLostSilently) {
+TEST_F(ConsoleTest, RunLogIsDeletedAndALostLogIsToldOnceOnStandardError) {
+  ::testing::internal::CaptureStderr();
   XOUT("old");
   delete_run_log();
   EXPECT_FALSE(dir.exists("torvane.log"));
   XOUT("new");
   EXPECT_EQ(dir.read("torvane.log"), "new\r\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+  ::testing::internal::CaptureStderr();
   set_run_log(dir.path() + "/no-such-folder/x.log");
   XOUT("lost");
-  EXPECT_EQ(capture.lines().back(), "lost");
+  XOUT("lost too");
+  EXPECT_EQ(capture.lines().back(), "lost too");  // the console is unaffected
+  const std::string told = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(told, "torvane: Das Protokoll " + dir.path() +
+                      "/no-such-folder/x.log kann nicht geschrieben werden; die Zeilen dieses Laufs fehlen darin.\n");
 }
 
 TEST_F(ConsoleTest, ProgressFiguresOnlyWhenTheyChange) {

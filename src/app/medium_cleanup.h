@@ -25,10 +25,17 @@ void stamp_documentation_titles(PhaseContext& context);
 // Row 4 (`Check` on and the installation directory known).
 void check_setup_programs(PhaseContext& context);
 
-// The steps with their inputs spelled out. medium_root ends in "\".
+// The same rows in a dry run: what they would delete or change, on the console only.
+void plan_stale_files(PhaseContext& context);
+void plan_startup_titles(PhaseContext& context);
+void plan_documentation_titles(PhaseContext& context);
+void plan_setup_programs(PhaseContext& context);
+
+// The steps with their inputs spelled out. medium_root ends in "\". A dry stamp only
+// says what it would change.
 void delete_stale_files(std::string_view medium_root);
-void stamp_startup_titles(std::string_view medium_root, std::string_view medium_name);
-void stamp_documentation_titles(std::string_view medium_root);
+void stamp_startup_titles(std::string_view medium_root, std::string_view medium_name, bool dry = false);
+void stamp_documentation_titles(std::string_view medium_root, bool dry = false);
 void check_setup_programs(std::string_view medium_root, std::string_view install_dir);
 
 }  // namespace torvane::app

@@ -68,6 +68,93 @@ TEST(Configuration, EveryKeyWithItsSwitchRule) {
   EXPECT_TRUE(none.check);
   EXPECT_EQ(none.mab_filter_mode, "1");
   EXPECT_EQ(none.download_timeout_ms, 20000);
+  EXPECT_EQ(none.warnings,
+            (std::vector<std::string>{"Warnung: Die Konfigurationsdatei " + dir.path("missing.ini") + " ist nicht vorhanden."}));
+}
+
+TEST(Configuration, Utf8IsReadAsUtf8AndPathsKeepTheirBytes) {
+  testing::TempDir dir;
+  const std::string body = "[DVD]\r\nName=Pr\xC3\xBC" "fmedium \xE2\x82\xAC\r\nPfad=/srv/Pr\xC3\xBC" "f\r\n"
+                           "[Download]\r\nCoverDBF=/srv/B\xC3\xBC" "cher/cover.dbf\r\n";
+  for (const std::string& mark : {std::string("\xEF\xBB\xBF"), std::string()}) {
+    dir.write("u.ini", mark + body);
+    const RunConfig c = read_config(dir.path("u.ini"));
+    EXPECT_EQ(c.medium_name, "Pr\xFC" "fmedium \x80") << (mark.empty() ? "without" : "with") << " mark";
+    EXPECT_EQ(c.medium_root, "/srv/Pr\xC3\xBC" "f\\");  // a native name on this system
+    EXPECT_EQ(c.cover_dbf, "/srv/B\xC3\xBC" "cher/cover.dbf");
+    EXPECT_TRUE(c.warnings.empty());
+  }
+  // A Windows-1252 file, also one with a mark before its umlauts, reads as it did.
+  dir.write("w.ini", "[DVD]\r\nName=M\xFCnchen\r\n");
+  EXPECT_EQ(read_config(dir.path("w.ini")).medium_name, "M\xFCnchen");
+  dir.write("w.ini", "\xEF\xBB\xBF[DVD]\r\nName=M\xFCnchen\r\n");
+  EXPECT_EQ(read_config(dir.path("w.ini")).medium_name, "M\xFCnchen");
+
+  // A character that Windows-1252 lacks is read as "?" with one warning for its key.
+  dir.write("x.ini", "[DVD]\r\nName=\xC4\x80 und \xF0\x9F\x93\x80\r\n[MAB]\r\nPoolFilter=\xC3\xA4\r\n");
+  const RunConfig x = read_config(dir.path("x.ini"));
+  EXPECT_EQ(x.medium_name, "? und ?");
+  EXPECT_EQ(x.pool_filter, "\xE4");
+  EXPECT_EQ(x.warnings, (std::vector<std::string>{"Warnung: Name in Sektion [DVD] von " + dir.path("x.ini") +
+                                                  " enth\xE4lt Zeichen ohne Windows-1252-Entsprechung (U+0100, U+1F4C0); "
+                                                  "sie werden als ? gelesen."}));
+}
+
+TEST(Configuration, UnknownKeysAndSwitchValuesAreWarnedAbout) {
+  testing::TempDir dir;
+  dir.write("k.ini",
+            "[DVD]\r\nPath=D:\\DVD\r\nName=N\r\nUseCDX=no\r\n[mab]\r\nfilter=3\r\nPoolFilter=P\r\n"
+            "[Download]\r\nCovr=1\r\nCover=yes\r\nInternet=\r\nConnections=2\r\nCAFile=ca.pem\r\nNotFoundDBF=nf.dbf\r\n"
+            "[Eigenes]\r\nIrgendwas=1\r\n[DVD]\r\nPfad=E\r\n");
+  const std::string file = dir.path("k.ini");
+  const RunConfig c = read_config(file);
+  EXPECT_EQ(c.warnings,
+            (std::vector<std::string>{
+                "Warnung: Sektion [DVD] steht mehrfach in " + file + "; nur die erste gilt.",
+                "Warnung: Unbekannter Schl\xFCssel Path in Sektion [DVD] von " + file + " wird nicht beachtet.",
+                "Warnung: Unbekannter Schl\xFCssel Covr in Sektion [Download] von " + file + " wird nicht beachtet.",
+                "Warnung: UseCDX=no in Sektion [DVD] von " + file + " ist keiner der Werte 0, 1; UseCDX bleibt eingeschaltet.",
+                "Warnung: Filter=3 in Sektion [MAB] von " + file + " ist keiner der Werte 0, 1, 2; Filter wirkt wie 1.",
+                "Warnung: Cover=yes in Sektion [Download] von " + file + " ist keiner der Werte 0, 1; Cover bleibt ausgeschaltet.",
+            }));
+  // The keys are still read as before: only the warnings are new.
+  EXPECT_EQ(c.medium_root, "");
+  EXPECT_EQ(c.index_mode, storage::Variant::cdx);
+  EXPECT_FALSE(c.cover);
+  EXPECT_EQ(c.not_found_dbf, "nf.dbf");
+
+  // A correct configuration gives no warning at all.
+  dir.write("ok.ini", "[DVD]\r\nPfad=E\r\nName=N\r\nCheck=1\r\nUseCDX= 0 \r\n[MAB]\r\nFilter=2\r\n"
+                      "[Download]\r\nCover=1\r\nInternet=1\r\nServer=localhost\r\n");
+  EXPECT_TRUE(read_config(dir.path("ok.ini")).warnings.empty());
+}
+
+TEST(Configuration, InternetWithoutAServerIsSwitchedOff) {
+  testing::TempDir dir;
+  dir.write("i.ini", "[Download]\r\nCover=1\r\nInternet=1\r\nServer=\r\n");
+  const RunConfig c = read_config(dir.path("i.ini"));
+  EXPECT_FALSE(c.internet);
+  EXPECT_EQ(c.warnings, (std::vector<std::string>{"Warnung: Internet=1 ohne Server in Sektion [Download] von " +
+                                                  dir.path("i.ini") + "; Cover werden nicht im Internet gesucht."}));
+}
+
+TEST(Configuration, AMissingMediumFolderNamesWhereItWasLookedFor) {
+  testing::TempDir dir;
+  dir.make_dir("dvd");
+  EXPECT_EQ(missing_medium_folder_warning(dir.path("dvd") + "\\"), "");
+  EXPECT_EQ(missing_medium_folder_warning(dir.path("DVD") + "\\"), "");  // found without regard to case
+  EXPECT_EQ(missing_medium_folder_warning(dir.path("none") + "/"),
+            "Warnung: Der Ordner des Datentr\xE4gers " + dir.path("none") + "/ ist nicht vorhanden.");
+#ifndef _WIN32  // a drive is a folder under /mnt, and names are made lower case
+  EXPECT_EQ(missing_medium_folder_warning(dir.path("New") + "\\"),
+            "Warnung: Der Ordner des Datentr\xE4gers " + dir.path("New") + "\\ ist nicht vorhanden (auf diesem System " +
+                dir.path("new") + ").");
+  const std::string drive = missing_medium_folder_warning("Q:\\TORVANE-FEHLT\\");
+  if (!drive.empty()) {  // unless this machine has that folder
+    EXPECT_EQ(drive, "Warnung: Der Ordner des Datentr\xE4gers Q:\\TORVANE-FEHLT\\ ist nicht vorhanden "
+                     "(auf diesem System /mnt/q/torvane-fehlt).");
+  }
+#endif
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include "app/run_driver.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/console.h"
 #include "app/covers/cover_flags.h"
+#include "app/covers/cover_plan.h"
 #include "app/covers/cover_phase.h"
 #include "app/medium/report_lines.h"
 #include "app/medium_cleanup.h"
@@ -14,13 +16,17 @@
 #include "app/pools/permitted_fields.h"
 #include "app/pools/pool_phase.h"
 #include "app/run_config.h"
+#include "app/run_record.h"
+#include "app/run_report.h"
 #include "app/verify/medium_verify.h"
 #include "files/paths.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/failure.h"
 #include "platform/fs.h"
 #include "platform/keyboard.h"
 #include "platform/medium_guard.h"
+#include "platform/path.h"
 #include "storage/cdx_index.h"
 #include "storage/ntx_index.h"
 
@@ -41,23 +47,26 @@ enum class When {
   cover_to_pool,          // `Cover2Pool` on and POOL.INI in the medium root
 };
 
+// A dry run calls each row's plan instead, which says what the row would do and
+// changes nothing; a row without a plan says nothing.
 struct PhaseRow {
   const char* name;
   PhaseFunction run;
+  PhaseFunction plan;
   When when;
 };
 
 constexpr PhaseRow kPhases[] = {
-    {"stale files of the medium root", &delete_stale_files, When::always},
-    {"medium name into the start-up files", &stamp_startup_titles, When::check},
-    {"titles of the documentation pages", &stamp_documentation_titles, When::check},
-    {"set-up programs of the installation", &check_setup_programs, When::check_and_install_dir},
-    {"pool index repair", &pool_index_repair, When::always},
-    {"pool phase and pool table", &pool_phase, When::check_and_pool_ini},
-    {"cover table index repair", &cover_index_repair, When::cover_dbf},
-    {"pool table presence", &pool_table_check, When::always},
-    {"cover phase", &cover_phase, When::cover_phase},
-    {"cover flags of the pool table", &cover_flags, When::cover_to_pool},
+    {"stale files of the medium root", &delete_stale_files, &plan_stale_files, When::always},
+    {"medium name into the start-up files", &stamp_startup_titles, &plan_startup_titles, When::check},
+    {"titles of the documentation pages", &stamp_documentation_titles, &plan_documentation_titles, When::check},
+    {"set-up programs of the installation", &check_setup_programs, &plan_setup_programs, When::check_and_install_dir},
+    {"pool index repair", &pool_index_repair, &plan_pool_index_repair, When::always},
+    {"pool phase and pool table", &pool_phase, &plan_pool_phase, When::check_and_pool_ini},
+    {"cover table index repair", &cover_index_repair, nullptr, When::cover_dbf},
+    {"pool table presence", &pool_table_check, &plan_pool_table_check, When::always},
+    {"cover phase", &cover_phase, &plan_cover_phase, When::cover_phase},
+    {"cover flags of the pool table", &cover_flags, &plan_cover_flags, When::cover_to_pool},
 };
 
 // Registers the CDX and NTX table drivers before the configuration is read.
@@ -70,18 +79,29 @@ bool pool_ini_present(const RunConfig& config) {
   return platform::file_exists(config.medium_root + "POOL.INI");
 }
 
-bool holds(When when, const PhaseContext& context) {
+// Why a row is skipped; nothing when it runs.
+std::optional<std::string> skip_reason(When when, const PhaseContext& context) {
   const RunConfig& c = context.config;
+  const auto unless = [](bool runs, const char* reason) { return runs ? std::nullopt : std::optional<std::string>(reason); };
   switch (when) {
-    case When::always: return true;
-    case When::check: return c.check;
-    case When::check_and_install_dir: return c.check && !c.install_dir.empty();
-    case When::check_and_pool_ini: return c.check && pool_ini_present(c);
-    case When::cover_dbf: return !c.cover_dbf.empty();
-    case When::cover_phase: return c.cover && !c.cover_dbf.empty() && context.pool_table_present;
-    case When::cover_to_pool: return c.cover_to_pool && pool_ini_present(c);
+    case When::always: return std::nullopt;
+    case When::check: return unless(c.check, "Check is off");
+    case When::check_and_install_dir:
+      if (!c.check) return "Check is off";
+      return unless(!c.install_dir.empty(), "no installation directory in VERINST.TXT");
+    case When::check_and_pool_ini:
+      if (!c.check) return "Check is off";
+      return unless(pool_ini_present(c), "no POOL.INI in the medium root");
+    case When::cover_dbf: return unless(!c.cover_dbf.empty(), "CoverDBF is empty");
+    case When::cover_phase:
+      if (!c.cover) return "Cover is off";
+      if (c.cover_dbf.empty()) return "CoverDBF is empty";
+      return unless(context.pool_table_present, "no pool table");
+    case When::cover_to_pool:
+      if (!c.cover_to_pool) return "Cover2Pool is off";
+      return unless(pool_ini_present(c), "no POOL.INI in the medium root");
   }
-  return false;
+  return std::nullopt;
 }
 
 // ---- Texts -------------------------------------------------------------------------
@@ -95,12 +115,16 @@ constexpr const char* kBanner[] = {
 };
 
 constexpr const char* kUsage =
-    "Aufruf: torvane [--config DATEI]\r\n"
+    "Aufruf: torvane [--config DATEI] [--strict] [--report DATEI] [--verify | --dry-run]\r\n"
     "\r\n"
     "Bereitet einen LUMO-/DXP-Datentr\xE4ger vor dem Mastern vor. Ohne Argumente liest\r\n"
     "das Programm die INI-Datei neben der Programmdatei.\r\n"
     "\r\n"
     "  --config DATEI  diese Konfigurationsdatei lesen\r\n"
+    "  --strict        der Exit-Status sagt, wie der Lauf ausging; Fehlerzeilen auch auf stderr\r\n"
+    "  --report DATEI  einen Laufbericht (JSON) in DATEI schreiben\r\n"
+    "  --verify        den vorbereiteten Datentr\xE4ger nur lesend pr\xFC" "fen\r\n"
+    "  --dry-run       zeigen, was ein Lauf t\xE4te, ohne etwas zu \xE4ndern\r\n"
     "  --help          diese Hilfe zeigen\r\n"
     "  --version       die Version zeigen\r\n"
     "\r\n"
@@ -113,8 +137,60 @@ constexpr const char* kUsage =
     "             Internet=0  Start=ISBN  Stop=Prozent (0: kein Halt)\r\n"
     "             Server=Host[:Port] des Bildservers  Timeout=20000 (ms je Wartezeit)\r\n"
     "\r\n"
-    "Exit-Status: 0 bei jedem geordneten Ende, 1 nach einem unerwarteten Fehler (error.log).\r\n"
+    "Exit-Status: 0 bei jedem geordneten Ende, 1 nach einem unerwarteten Fehler (error.log),\r\n"
+    "  2 bei falschem Aufruf. Mit --strict: 0 ohne Fehler, 3 Abbruch bei einer Startpr\xFC" "fung,\r\n"
+    "  4 fertig, aber mit Fehlern, 1 unerwarteter Fehler. --verify: 0 alles stimmt, 5 sonst.\r\n"
     "Esc bricht lange Durchl\xE4ufe ab; ohne Terminal wartet das Programm nie auf eine Taste.\r\n";
+
+// ---- The report ----------------------------------------------------------------------
+// Every way out of a run ends here: the orderly end, a fatal check, and an unexpected
+// failure (through the failure handler's quit hook).
+
+struct Reporting {
+  std::string file;  // --report; empty: none
+  bool strict = false;
+  ReportHeader header;
+  std::vector<ReportFinding> findings;
+};
+
+Reporting& reporting() {
+  static Reporting r;
+  return r;
+}
+
+void note_configuration(const RunConfig& config) {
+  ReportHeader& h = reporting().header;
+  h.config_file = config.config_file;
+  h.medium_given = config.medium_root;
+  if (!config.medium_root.empty() && platform::directory_exists(config.medium_root))
+    h.medium_resolved = platform::real_location(config.medium_root).value_or("");
+}
+
+// Writes the report when one was asked for; returns the exit status: under --strict the
+// outcome's, else `status`.
+int finish(Outcome outcome, int status) {
+  Reporting& r = reporting();
+  const int exit_status = r.strict && r.header.mode == "prepare" ? strict_status(outcome) : status;
+  if (r.file.empty()) return exit_status;
+  r.header.end_ns = platform::wall_clock_nanoseconds();
+  r.header.outcome = outcome;
+  r.header.exit_status = exit_status;
+  if (!write_report(r.file, report_document(r.header, run_record(), r.findings)))
+    std::fprintf(stderr, "torvane: Bericht %s konnte nicht geschrieben werden\n", r.file.c_str());
+  return exit_status;
+}
+
+void start_reporting(const CommandLine& line, const std::string& config_file) {
+  Reporting& r = reporting();
+  r.file = line.report_file;
+  r.strict = line.strict;
+  run_record().strict = line.strict;
+  r.header.mode = line.mode == RunMode::verify ? "verify" : line.mode == RunMode::dry_run ? "dry-run" : "prepare";
+  r.header.version = kTitle;
+  r.header.config_file = config_file;
+  r.header.start_ns = platform::wall_clock_nanoseconds();
+  platform::set_quit_hook([] { finish(Outcome::failed, 1); });
+}
 
 // ---- The run -----------------------------------------------------------------------
 
@@ -126,6 +202,7 @@ void print_banner() {
 }
 
 int fatal(std::string_view message) {
+  run_record().fatal = true;
   XOUT(message);
   XOUT();
   key_prompt();
@@ -147,19 +224,23 @@ std::string first_line_of_file(const std::string& path) {
   return first_line_of(platform::read_whole_file(path).value_or(""));
 }
 
-int run(const std::string& config_file) {
+int run(const std::string& config_file, bool dry) {
   const PermittedFields permitted_fields = PermittedFields::standard();  // before any output
+  if (dry) set_run_log("");  // a dry run leaves no trace on disk, not even its log
   platform::set_failure_log([](const std::string& line) { append_run_log(line); });
   delete_run_log();
   print_banner();
 
   register_table_drivers();
   RunConfig config = read_config(config_file);
+  note_configuration(config);
+  for (const std::string& warning : config.warnings) XOUT(warning);
 
   if (config.medium_root.empty()) return fatal("Error: ORVA Media-CD kann nicht gefunden werden.");
   if (config.check && config.medium_name.empty()) {
     return fatal("Error: Kein Datentr\xE4ger-Name in " + config.config_file + ".");
   }
+  if (const std::string warning = missing_medium_folder_warning(config.medium_root); !warning.empty()) XOUT(warning);
   if (config.check && config.dxp_data && !pool_ini_present(config)) {
     return fatal("Error: POOL.INI der LUMO-/DXP-Daten-DVD ist nicht in " + config.medium_root +
                  " vorhanden.");
@@ -175,12 +256,23 @@ int run(const std::string& config_file) {
   print_summary(config);
 
   PhaseContext context{config, permitted_fields};
+  if (dry) console_line("Probelauf: es wird nichts ge\xE4ndert, nur gezeigt, was ein Lauf t\xE4te.");
+  RunRecord& record = run_record();
   for (const PhaseRow& row : kPhases) {
-    if (holds(row.when, context)) row.run(context);
+    const std::optional<std::string> skipped = skip_reason(row.when, context);
+    record.phases.push_back({row.name, !skipped, skipped.value_or("")});
+    if (skipped) continue;
+    record.phase = row.name;
+    if (!dry) {
+      row.run(context);
+    } else if (row.plan != nullptr) {
+      row.plan(context);
+    }
   }
+  record.phase = "end";
 
   XOUT();
-  XOUT("=> Fertig!");
+  XOUT(dry ? "=> Probelauf beendet." : "=> Fertig!");
   XOUT();
   XOUT();
   key_prompt();
@@ -194,7 +286,10 @@ void print(std::string_view text) { platform::console_write(text); }
 int verify(const std::string& config_file) {
   register_table_drivers();
   const RunConfig config = read_config(config_file);
+  note_configuration(config);
   const std::vector<VerifyFinding> findings = verify_medium(config, files::I_EXENAME());
+  for (const VerifyFinding& f : findings) reporting().findings.push_back({f.file, f.problem, f.remedy});
+  finish(findings.empty() ? Outcome::ok : Outcome::errors, findings.empty() ? 0 : 5);
   return findings.empty() ? 0 : 5;
 }
 
@@ -215,12 +310,13 @@ int run_program(int argc, char** argv) {
     return 0;
   }
   const std::string config_file = line.config_file.empty() ? config_file_for(files::I_EXENAME()) : line.config_file;
+  start_reporting(line, config_file);
   if (line.mode == RunMode::verify) return verify(config_file);
   platform::keyboard_start();
-  const int status = run(config_file);
+  const int status = run(config_file, line.mode == RunMode::dry_run);
   print("\r\n");  // the shell's prompt on a line of its own
   platform::keyboard_restore();
-  return status;
+  return finish(outcome_of(run_record()), status);
 }
 
 }  // namespace torvane::app

@@ -16,6 +16,11 @@ std::function<void(const std::string&)>& failure_log() {
   return log;
 }
 
+std::function<void()>& quit_hook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
 void log_line(const std::string& line) {
   if (failure_log()) failure_log()(line);
 }
@@ -72,6 +77,8 @@ FailureHandler set_failure_handler(FailureHandler next) {
 
 void set_failure_log(std::function<void(const std::string&)> log) { failure_log() = std::move(log); }
 
+void set_quit_hook(std::function<void()> hook) { quit_hook() = std::move(hook); }
+
 FailureChoice report_failure(const Failure& failure) {
   log_line(failure.message);
   FailureChoice choice = handler()(failure);
@@ -85,6 +92,7 @@ FailureChoice report_failure(const Failure& failure) {
     }
     console_write(shown + "\r\n");
     write_error_log(failure);
+    if (const std::function<void()> hook = std::exchange(quit_hook(), nullptr)) hook();
     std::exit(1);
   }
   return choice;

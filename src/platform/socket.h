@@ -22,6 +22,7 @@ enum class NetStatus {
   timed_out,       // the wait ended before the connection or the data came
   closed,          // the peer closed or reset the connection
   failed,          // any other failure of the operating system
+  untrusted,       // TLS only: the server's certificate failed the check (tls_channel.h)
 };
 
 // Short English name of a status, for test output and diagnostics.

@@ -18,6 +18,7 @@ const char* net_status_name(NetStatus status) {
     case NetStatus::timed_out: return "timed_out";
     case NetStatus::closed: return "closed";
     case NetStatus::failed: return "failed";
+    case NetStatus::untrusted: return "untrusted";
   }
   return "unknown";
 }

@@ -7,6 +7,7 @@
 
 #include "platform/fs.h"
 #include "storage/byte_order.h"
+#include "storage/cdx_build.h"
 #include "storage/cdx_format.h"
 #include "storage/cdx_leaf.h"
 
@@ -87,9 +88,7 @@ class Checker {
     const std::uint32_t used = leaf_used(page, kPad);
     if (used > kKeyAreaSize || get_u16le(raw.subspan(kLfFree)) != kKeyAreaSize - used)
       return fail("leaf free space", page.offset);
-    std::array<std::uint8_t, kPageSize> again{};
-    if (!encode_page(page, kPad, again) || !std::equal(again.begin(), again.end(), raw.begin()))
-      return fail("leaf bytes not as the layout makes them", page.offset);
+    if (!as_layout_makes(page)) return fail("leaf bytes not as the layout makes them", page.offset);
     auto& entries = result_.entries;
     for (std::size_t i = 0; i < page.count(); ++i) {
       Entry entry(std::string(page.key(i)), page.records[i]);
@@ -101,11 +100,20 @@ class Checker {
 
   bool interior(const Page& page, std::vector<std::uint32_t>& children, std::vector<Entry>& ends) {
     if (page.count() > interior_capacity(key_length_)) return fail("interior page over capacity", page.offset);
+    if (!as_layout_makes(page)) return fail("interior page bytes not as the layout makes them", page.offset);
     for (std::size_t i = 0; i < page.count(); ++i) {
       children.push_back(page.children[i]);
       ends.emplace_back(std::string(page.key(i)), page.records[i]);
     }
     return true;
+  }
+
+  // The page's bytes are exactly what encoding its decoded content gives: nothing
+  // beyond its entries (unused bytes are zero) escapes the check.
+  bool as_layout_makes(const Page& page) const {
+    const auto raw = bytes_.subspan(page.offset, kPageSize);
+    std::array<std::uint8_t, kPageSize> again{};
+    return encode_page(page, kPad, again) && std::equal(again.begin(), again.end(), raw.begin());
   }
 
   bool fail(std::string_view problem, std::uint32_t offset) {
@@ -131,9 +139,45 @@ std::string header_problem(std::span<const std::uint8_t> bytes) {
   return "";
 }
 
-}  // namespace
+// What differs between the headers and tag directory of the file and what the build
+// writes for `expected`; empty when nothing.
+std::string built_header_problem(std::span<const std::uint8_t> bytes, const Expected& expected) {
+  HeaderFields compound;
+  compound.root = kDirectoryRootOffset;
+  compound.free_list = get_u32le(bytes.subspan(kHdrFreeList));
+  compound.update_counter = get_u32be(bytes.subspan(kHdrCounter));
+  compound.key_length = kTagNameLength;
+  compound.options = kDirectoryOptions;
+  if (!std::ranges::equal(encode_header(compound), bytes.first(kHeaderSize))) return "compound header";
+  HeaderFields tag;
+  tag.root = get_u32le(bytes.subspan(kFirstTagHeaderOffset + kHdrRoot));
+  tag.key_length = expected.key_length;
+  tag.options = kTagOptions;
+  tag.expression = expected.expression;
+  if (!std::ranges::equal(encode_header(tag), bytes.subspan(kFirstTagHeaderOffset, kHeaderSize))) return "tag header";
+  Page directory;
+  directory.offset = kDirectoryRootOffset;
+  directory.root = true;
+  directory.key_length = kTagNameLength;
+  std::string name = expected.tag_name.substr(0, kTagNameLength);
+  name.resize(kTagNameLength, kPad);
+  directory.insert(0, name, kFirstTagHeaderOffset);
+  directory.width = leaf_width_needed(directory);
+  std::array<std::uint8_t, kPageSize> page{};
+  if (!encode_page(directory, kPad, page) || !std::ranges::equal(page, bytes.subspan(kDirectoryRootOffset, kPageSize)))
+    return "tag directory";
+  return "";
+}
 
-CheckResult check_file(std::string_view path) {
+// The tree and free list of a file whose headers passed.
+void check_tree(std::span<const std::uint8_t> bytes, CheckResult& result) {
+  const auto tag = bytes.subspan(kFirstTagHeaderOffset);
+  Checker checker(bytes, get_u16le(tag.subspan(kHdrKeyLength)), result);
+  result.ok = checker.tree(get_u32le(tag.subspan(kHdrRoot))) && checker.free_list(get_u32le(bytes.subspan(kHdrFreeList)));
+  if (!result.ok) result.entries.clear();
+}
+
+CheckResult check_with(std::string_view path, const Expected* expected) {
   CheckResult result;
   const std::optional<std::string> file = platform::read_whole_file(path);
   if (!file) {
@@ -142,12 +186,15 @@ CheckResult check_file(std::string_view path) {
   }
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(file->data()), file->size());
   result.problem = header_problem(bytes);
-  if (!result.problem.empty()) return result;
-  const auto tag = bytes.subspan(kFirstTagHeaderOffset);
-  Checker checker(bytes, get_u16le(tag.subspan(kHdrKeyLength)), result);
-  result.ok = checker.tree(get_u32le(tag.subspan(kHdrRoot))) && checker.free_list(get_u32le(bytes.subspan(kHdrFreeList)));
-  if (!result.ok) result.entries.clear();
+  if (result.problem.empty() && expected != nullptr) result.problem = built_header_problem(bytes, *expected);
+  if (result.problem.empty()) check_tree(bytes, result);
   return result;
 }
+
+}  // namespace
+
+CheckResult check_file(std::string_view path) { return check_with(path, nullptr); }
+
+CheckResult check_file(std::string_view path, const Expected& expected) { return check_with(path, &expected); }
 
 }  // namespace torvane::storage::cdx

@@ -1,7 +1,7 @@
 #pragma once
 // A full check of a CDX file of one tag, read on its own without the index code's tree
 // logic: the compound and tag headers; every page within capacity; leaf free-space
-// fields equal to what the keys use and leaf bytes as the layout makes them; sibling
+// fields equal to what the keys use and page bytes as the layout makes them; sibling
 // links consistent both ways on every level; every interior entry equal to the last key
 // of its child; all keys strictly in order; the free-page list; and every page of the
 // file either in the tree or free. Never trusts the file: each page is visited at most
@@ -22,5 +22,16 @@ struct CheckResult {
 };
 
 CheckResult check_file(std::string_view path);
+
+// What a file built by this system for one table holds besides its tree, and what the
+// check above then also demands: headers and the tag directory byte for byte as the
+// build writes them (the root, the free-list head and the update counter as found),
+// with the one tag `tag_name` on `expression` with keys of `key_length` bytes.
+struct Expected {
+  std::string tag_name;    // tag_name_for(the index path)
+  std::string expression;  // "ISBN"
+  std::uint32_t key_length = 0;
+};
+CheckResult check_file(std::string_view path, const Expected& expected);
 
 }  // namespace torvane::storage::cdx

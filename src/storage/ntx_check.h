@@ -22,4 +22,14 @@ struct CheckResult {
 
 CheckResult check_file(std::string_view path, bool strict);
 
+// What a file built by this system for one table holds besides its tree, and what the
+// check above (not strict) then also demands: a header that is exactly its fields
+// (nothing else set), on `expression` with keys of `key_length` bytes, and every page
+// of the file either in the tree or on the free list, each once.
+struct Expected {
+  std::string expression;  // "ISBN"
+  std::uint32_t key_length = 0;
+};
+CheckResult check_file(std::string_view path, const Expected& expected);
+
 }  // namespace torvane::storage::ntx

@@ -31,6 +31,16 @@ std::string line(std::string_view label, std::string_view value) {
   return out + ": " + std::string(value) + "\r\n";
 }
 
+// The warning for a medium folder that is not there, with the folder this system looked
+// in when that reads differently.
+std::string missing_folder(std::string_view root, [[maybe_unused]] std::string_view seen = "") {
+  std::string out = "Warnung: Der Ordner des Datentr\xE4gers " + std::string(root) + " ist nicht vorhanden";
+#ifndef _WIN32
+  if (!seen.empty()) out += " (auf diesem System " + std::string(seen) + ")";
+#endif
+  return out + ".\r\n";
+}
+
 // The log of a run that reached the phases: the summary part byte for byte, then
 // whatever the phases printed, then the closing lines.
 ::testing::AssertionResult summary_and_closing(const std::string& log, const std::string& summary) {
@@ -72,7 +82,8 @@ TEST_F(DriverRun, WithoutAConfigurationFileTheMediumIsNotFound) {
   options.executable = exe;
   const RunResult result = testing::run_torvane(options);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.log, kBanner + "Error: ORVA Media-CD kann nicht gefunden werden.\r\n\r\n");
+  EXPECT_EQ(result.log, kBanner + "Warnung: Die Konfigurationsdatei " + dir.path("bin") + "/torvane.INI ist nicht vorhanden.\r\n" +
+                            "Error: ORVA Media-CD kann nicht gefunden werden.\r\n\r\n");
   EXPECT_NE(result.out.find("nicht gefunden werden." + kNewLine + kNewLine + "Press any key to continue..."),
             std::string::npos)
       << result.out;
@@ -101,8 +112,11 @@ TEST_F(DriverRun, FatalChecks) {
 
   // Switch values other than "0" leave DXPData on.
   result = run("[DVD]\r\nPfad=" + dir.path("DVD") + "\r\nName=X\r\nDXPData=00\r\n");
-  EXPECT_EQ(result.log, kBanner + "Error: POOL.INI der LUMO-/DXP-Daten-DVD ist nicht in " +
-                            dir.path("DVD") + "\\ vorhanden.\r\n\r\n");
+  EXPECT_EQ(result.log, kBanner + "Warnung: DXPData=00 in Sektion [DVD] von " + config_path() +
+                            " ist keiner der Werte 0, 1; DXPData bleibt eingeschaltet.\r\n" +
+                            missing_folder(dir.path("DVD") + "\\", dir.path("dvd")) +
+                            "Error: POOL.INI der LUMO-/DXP-Daten-DVD ist nicht in " + dir.path("DVD") +
+                            "\\ vorhanden.\r\n\r\n");
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_FALSE(dir.exists("DVD"));  // nothing was made
 }
@@ -131,14 +145,17 @@ TEST_F(DriverRun, SummaryWithVersionFilesAndAnEmptyPoolFilter) {
 
 TEST_F(DriverRun, PfadFormsAndCheckOff) {
   struct Case {
-    std::string pfad, root;
-  } cases[] = {{"E", "E:\\"}, {"D:\\DVD", "D:\\DVD\\"}, {"D:\\DVD\\", "D:\\DVD\\"},
-               {dir.path("nowhere"), dir.path("nowhere") + "\\"}};
+    std::string pfad, root, seen;  // seen: the folder on this system, when it reads differently
+  } cases[] = {{"E", "E:\\", "/mnt/e"}, {"D:\\DVD", "D:\\DVD\\", "/mnt/d/dvd"}, {"D:\\DVD\\", "D:\\DVD\\", "/mnt/d/dvd"},
+               {dir.path("nowhere"), dir.path("nowhere") + "\\", ""}};
   for (const Case& c : cases) {
-    // Check off: no name and no POOL.INI needed, a missing folder is no error here.
+    // Check off: no name and no POOL.INI needed, a missing folder is only a warning here.
     const RunResult result = run("[DVD]\r\nPfad=" + c.pfad + "\r\nCheck=0\r\nUseCDX=no\r\n[MAB]\r\nPoolFilter=P\r\n");
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_TRUE(summary_and_closing(result.log, line("Datentr\xE4ger-Pfad", c.root) +
+    const std::string warnings = "Warnung: UseCDX=no in Sektion [DVD] von " + config_path() +
+                                 " ist keiner der Werte 0, 1; UseCDX bleibt eingeschaltet.\r\n" +
+                                 (std::filesystem::exists(c.seen) ? "" : missing_folder(c.root, c.seen));
+    EXPECT_TRUE(summary_and_closing(result.log, warnings + line("Datentr\xE4ger-Pfad", c.root) +
                                                     line("Indexdatei", ".cdx") + "\r\n"))
         << c.pfad;
   }
@@ -147,6 +164,7 @@ TEST_F(DriverRun, PfadFormsAndCheckOff) {
 }
 
 TEST_F(DriverRun, CheckOnWithoutPoolIniWhenDxpDataIsOff) {
+  dir.make_dir("DVD");
   const RunResult result = run("[DVD]\r\nPfad=" + dir.path("DVD") + "\r\nName=N\r\nDXPData=0\r\n");
   EXPECT_TRUE(summary_and_closing(result.log, line("Datentr\xE4ger-Name", "N") +
                                                   line("Datentr\xE4ger-Pfad", dir.path("DVD") + "\\") +

@@ -14,7 +14,7 @@ std::string_view as_text(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-HttpTestServer::HttpTestServer(Script script) : script_(std::move(script)) {
+HttpTestServer::HttpTestServer(Script script, Serving serving) : script_(std::move(script)), serving_(serving) {
   listener_ = platform::Listener::open_loopback(0);
   if (!listener_.is_open()) std::abort();  // no loopback: the tests cannot run at all
   port_ = listener_.port();
@@ -24,6 +24,7 @@ HttpTestServer::HttpTestServer(Script script) : script_(std::move(script)) {
 HttpTestServer::~HttpTestServer() {
   stop_ = true;
   thread_.join();
+  for (std::thread& client : clients_) client.join();
 }
 
 std::vector<std::string> HttpTestServer::requests() const {
@@ -34,6 +35,11 @@ std::vector<std::string> HttpTestServer::requests() const {
 std::vector<std::string> HttpTestServer::paths() const {
   std::lock_guard lock(mutex_);
   return paths_;
+}
+
+std::vector<std::string> HttpTestServer::answered() const {
+  std::lock_guard lock(mutex_);
+  return answered_;
 }
 
 std::string HttpTestServer::response(int status, std::string_view body, bool with_length) {
@@ -68,7 +74,12 @@ std::uint16_t HttpTestServer::unused_port() {
 void HttpTestServer::serve() {
   while (!stopping()) {
     platform::Socket client = listener_.accept(kPollMs);
-    if (client.is_open()) answer(client);
+    if (!client.is_open()) continue;
+    if (serving_ == Serving::one_at_a_time) {
+      answer(client);
+    } else {
+      clients_.emplace_back([this, client = std::move(client)]() mutable { answer(client); });
+    }
   }
 }
 
@@ -113,6 +124,10 @@ void HttpTestServer::answer(platform::Socket& client) {
   sleep_while_running(reply.pause);
   bool sending = send(reply.bytes);
   while (sending && !reply.endless.empty() && !stopping()) sending = send(reply.endless);
+  {
+    std::lock_guard lock(mutex_);
+    answered_.push_back(path);
+  }
   if (reply.keep_open) {
     // Until the client hangs up (it reads nothing more than it wanted: drain it).
     while (!stopping()) {

@@ -174,40 +174,79 @@ CoverFetch server_fetch(HttpTarget target) {
   };
 }
 
-CoverOutcome GETCOVER(std::string_view isbn10, CoverServer& server, const CoverSteps& steps) {
-  const std::string isbn = upper(isbn10);
+bool is_askable(std::string_view isbn10) {
   // An old-style ISMN passes the ISBN-10 test but is no book number: the server is not
   // asked and no key is made from it.
-  if (isbn.empty() || isbn.front() == 'M' || !is_plain_number(isbn)) return CoverOutcome::not_found;
+  const std::string isbn = upper(isbn10);
+  return !isbn.empty() && isbn.front() != 'M' && is_plain_number(isbn);
+}
 
-  std::optional<std::string> image;
-  bool all_definite = true;
+Attempt judge_attempt(HttpResponse response, const LookupLimits& limits) {
+  Attempt attempt;
+  attempt.answer = judge_answer(response);
+  attempt.trouble = trouble_of(response, attempt.answer, limits);
+  attempt.elapsed = response.elapsed;
+  if (attempt.answer == Answer::image) attempt.image = std::move(response.body);
+  return attempt;
+}
+
+TitleAnswers ask_title(std::string_view isbn10, const CoverFetch& fetch, const LookupLimits& limits,
+                       const std::function<bool(const TitleAnswers&)>& go_on) {
+  TitleAnswers answers;
   std::chrono::milliseconds spent{0};
-  for (const std::string& path : cover_request_paths(isbn)) {
-    const std::chrono::milliseconds left = server.limits.title - spent;
-    if (server.breaker.tripped() || left <= std::chrono::milliseconds(0)) {
+  for (const std::string& path : cover_request_paths(isbn10)) {
+    const std::chrono::milliseconds left = limits.title - spent;
+    if (left <= std::chrono::milliseconds(0) || !go_on(answers)) break;
+    answers.push_back(judge_attempt(fetch(path, std::min(limits.exchange, left)), limits));
+    spent += answers.back().elapsed;
+    if (answers.back().answer == Answer::image) break;
+  }
+  return answers;
+}
+
+CoverOutcome settle_title(std::string_view isbn10, const TitleAnswers& answers, ServerBreaker& breaker,
+                          const CoverSteps& steps) {
+  const std::string isbn = upper(isbn10);
+  if (!is_askable(isbn)) return CoverOutcome::not_found;
+
+  const std::string* image = nullptr;
+  bool all_definite = true;
+  for (std::size_t i = 0; i < cover_request_paths(isbn).size(); ++i) {
+    // An attempt the breaker stops, or one not made because the title's budget was
+    // spent, leaves the title without a definite answer.
+    if (breaker.tripped() || i >= answers.size()) {
       all_definite = false;
       break;
     }
-    HttpResponse response = server.fetch(path, std::min(server.limits.exchange, left));
-    spent += response.elapsed;
-    const Answer answer = judge_answer(response);
-    server.breaker.note(trouble_of(response, answer, server.limits));
-    if (answer == Answer::image) {
-      image = std::move(response.body);
+    breaker.note(answers[i].trouble);
+    if (answers[i].answer == Answer::image) {
+      image = &answers[i].image;
       break;
     }
-    if (answer == Answer::inconclusive) all_definite = false;
+    if (answers[i].answer == Answer::inconclusive) all_definite = false;
   }
 
   const std::string key = cover_storage_key(isbn, steps);
-  if (image) {
+  if (image != nullptr) {
     if (!key.empty()) steps.store_cover(key, *image);
     return CoverOutcome::image;
   }
   if (!all_definite) return CoverOutcome::unreachable;
   if (!key.empty()) steps.store_not_found(key);
   return CoverOutcome::not_found;
+}
+
+CoverOutcome GETCOVER(std::string_view isbn10, CoverServer& server, const CoverSteps& steps) {
+  const std::string isbn = upper(isbn10);
+  if (!is_askable(isbn)) return CoverOutcome::not_found;
+  // The next attempt is made only while the breaker, having noted the attempts so far,
+  // still lets the look-ups go on.
+  const auto go_on = [&](const TitleAnswers& so_far) {
+    ServerBreaker probe = server.breaker;
+    for (const Attempt& attempt : so_far) probe.note(attempt.trouble);
+    return !probe.tripped();
+  };
+  return settle_title(isbn, ask_title(isbn, server.fetch, server.limits, go_on), server.breaker, steps);
 }
 
 }  // namespace torvane::app

@@ -40,6 +40,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/covers/http_exchange.h"
 
@@ -143,9 +144,41 @@ enum class CoverOutcome {
                // tripped, the title's budget was spent): nothing recorded
 };
 
+// Whether a title is sent to the server at all: an empty text, an old-style ISMN
+// (beginning with "M") and a text that is not a plain number are not.
+bool is_askable(std::string_view isbn10);
+
+// One attempt as the look-up judged it. Only an image keeps its body.
+struct Attempt {
+  Answer answer = Answer::inconclusive;
+  Trouble trouble = Trouble::no_answer;
+  std::chrono::milliseconds elapsed{0};
+  std::string image;
+};
+Attempt judge_attempt(HttpResponse response, const LookupLimits& limits);
+
+// The attempts made for one title, in the order of the request paths.
+using TitleAnswers = std::vector<Attempt>;
+
+// Asks the server about one upper-cased title: the request paths in order, each only
+// after the one before brought no image, each given what is left of the title's
+// budget; none starts once the budget is spent or go_on, asked before each attempt
+// with the answers so far, says no.
+TitleAnswers ask_title(std::string_view isbn10, const CoverFetch& fetch, const LookupLimits& limits,
+                       const std::function<bool(const TitleAnswers&)>& go_on);
+
+// Records what the answers about one title mean, as though they were coming in now:
+// the breaker notes each attempt in order, and an attempt it would have stopped (or
+// one not made) counts as no definite answer. Stores the cover or the not-found key.
+// So answers asked ahead, on another thread, leave the tables, counters and breaker
+// exactly as asking at this point would have, given the same answers.
+CoverOutcome settle_title(std::string_view isbn10, const TitleAnswers& answers, ServerBreaker& breaker,
+                          const CoverSteps& steps);
+
 // The download for one title (the system's __GETCOVER; names with a double underscore
-// belong to the compiler in C++). An empty text, an old-style ISMN (beginning with
-// "M") and a text that is not a plain number are never sent: not_found, nothing stored.
+// belong to the compiler in C++): asks now, stopping when the breaker trips, and
+// settles the answers. A title that is not askable is never sent: not_found, nothing
+// stored.
 CoverOutcome GETCOVER(std::string_view isbn10, CoverServer& server, const CoverSteps& steps);
 
 }  // namespace torvane::app

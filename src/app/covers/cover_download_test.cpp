@@ -322,6 +322,46 @@ TEST(GetCover, ATrippedBreakerStopsTheLookUps) {
   EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
 }
 
+// Answers asked ahead (without the breaker) and settled later leave the tables, the
+// outcome and the breaker exactly as asking at that point does, whatever the breaker
+// had noted before: that is what keeps several connections equal to one.
+TEST(SettleTitle, AnswersAskedAheadSettleAsAskingNow) {
+  using std::chrono::milliseconds;
+  const HttpResponse late = answer(404, "", ExchangeEnd::complete, milliseconds(25000));
+  const std::vector<std::vector<HttpResponse>> scripts = {
+      {answer(200, jpeg(901))},
+      {answer(404, ""), answer(410, ""), answer(404, ""), answer(404, "")},
+      {answer(404, ""), answer(503, ""), answer(200, "GIF89a" + std::string(2000, 'g'))},
+      {answer(0, "", ExchangeEnd::timed_out), answer(0, "", ExchangeEnd::no_connection), answer(404, ""),
+       answer(404, "")},
+      {answer(200, html_page()), answer(200, html_page()), answer(200, html_page()), answer(200, html_page())},
+      {late, late, late, late},
+  };
+  for (std::size_t s = 0; s < scripts.size(); ++s) {
+    for (int troubles_before = 0; troubles_before < ServerBreaker::kInARow; ++troubles_before) {
+      FakeTables now_tables, ahead_tables;
+      ScriptedFetch now(scripts[s]), ahead(scripts[s]);
+      for (int i = 0; i < troubles_before; ++i) {
+        now.server.breaker.note(Trouble::no_answer);
+        ahead.server.breaker.note(Trouble::no_answer);
+      }
+      const CoverOutcome asked_now = GETCOVER("316148410X", now.server, now_tables.steps());
+      const TitleAnswers answers =
+          ask_title("316148410X", ahead.server.fetch, ahead.server.limits, [](const TitleAnswers&) { return true; });
+      const CoverOutcome settled = settle_title("316148410X", answers, ahead.server.breaker, ahead_tables.steps());
+      const std::string name = "script " + std::to_string(s) + ", " + std::to_string(troubles_before) + " before";
+      EXPECT_EQ(settled, asked_now) << name;
+      EXPECT_EQ(ahead_tables.covers, now_tables.covers) << name;
+      EXPECT_EQ(ahead_tables.not_found, now_tables.not_found) << name;
+      EXPECT_EQ(ahead.server.breaker.tripped(), now.server.breaker.tripped()) << name;
+      EXPECT_EQ(ahead.server.breaker.reason(), now.server.breaker.reason()) << name;
+      // Asked ahead, the paths go in the same order, and never past the first image.
+      EXPECT_EQ(std::vector<std::string>(ahead.paths.begin(), ahead.paths.begin() + now.paths.size()), now.paths)
+          << name;
+    }
+  }
+}
+
 // Against a server on 127.0.0.1.
 
 CoverServer local_server(std::uint16_t port, long timeout_ms = 2000) {

@@ -1,17 +1,23 @@
 #include "app/covers/cover_phase.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <deque>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 
 #include "app/console.h"
 #include "app/covers/cover_download.h"
 #include "app/covers/cover_tables.h"
+#include "app/covers/lookup_workers.h"
 #include "app/medium/pool_table_files.h"
 #include "app/medium/report_lines.h"
 #include "app/medium/table_health.h"
 #include "app/medium/table_open.h"
 #include "files/paths.h"
 #include "isbn/numbers.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "storage/dbf_table.h"
 #include "text/letter_case.h"
@@ -85,6 +91,54 @@ TitleNumbers numbers_of(const std::string& isbn, bool with_isbn10) {
   return n;
 }
 
+// With titles asked ahead: at most this many titles read and not yet settled, at most
+// this many titles asked ahead per connection (in flight, queued, or done and waiting
+// for their turn), and new titles are asked ahead only while the images waiting for
+// their turn hold at most kWaitingImageBytes. So a pass holds at most N bodies being
+// received (each at most 16 MiB) plus kWaitingImageBytes and the last images that
+// arrived, whatever N and the answer sizes; a slow title holds back at most
+// 4 N - 1 finished ones.
+constexpr std::size_t kReadAhead = 4096;
+constexpr std::size_t kAskedAheadPerConnection = 4;
+constexpr std::uint64_t kWaitingImageBytes = 32u * 1024u * 1024u;
+
+// The progress figure of a pass with titles asked ahead, redrawn at most every
+// kRedrawMs (its rate changes with every title).
+class AheadProgress {
+ public:
+  static constexpr std::uint64_t kRedrawMs = 250;
+
+  AheadProgress(ProgressDisplay& display, std::uint64_t total)
+      : display_(display), start_ms_(platform::steady_milliseconds()) {
+    shown_.total = total;
+    draw(platform::steady_milliseconds());
+  }
+  void title_done(std::uint64_t covers, std::uint64_t exchanges) {
+    ++shown_.done;
+    shown_.covers = covers;
+    shown_.exchanges = exchanges;
+    const std::uint64_t now = platform::steady_milliseconds();
+    if (now >= next_ms_) draw(now);
+  }
+  void finish(std::uint64_t covers, std::uint64_t exchanges) {
+    shown_.covers = covers;
+    shown_.exchanges = exchanges;
+    draw(platform::steady_milliseconds());
+  }
+
+ private:
+  void draw(std::uint64_t now) {
+    shown_.seconds = static_cast<double>(now - start_ms_) / 1000.0;
+    display_.show(lookup_figure(shown_));
+    next_ms_ = now + kRedrawMs;
+  }
+
+  ProgressDisplay& display_;
+  LookupProgress shown_;
+  std::uint64_t start_ms_;
+  std::uint64_t next_ms_ = 0;
+};
+
 class CoverPass {
  public:
   CoverPass(const RunConfig& config, Tables& tables) : config_(config), t_(tables) {
@@ -106,13 +160,25 @@ class CoverPass {
   }
 
   void run(ProgressDisplay& progress) {
+    if (server_ && config_.connections > 1) {
+      run_ahead(progress);
+    } else {
+      run_in_turn(progress);
+    }
+  }
+
+  CoverCounts counts;
+
+ private:
+  // One title after the other: the look-up of a title is done before the next is read.
+  void run_in_turn(ProgressDisplay& progress) {
     DbfTable& pool = *t_.pool;
     const std::uint64_t keys = pool.key_count();
     EscPoll esc;
     while (!pool.eof()) {
       const std::uint64_t tenths = progress_tenths(pool.key_number(), keys);
       progress.show(tenths_figure(tenths));
-      if (config_.stop_percent != 0 && static_cast<long long>(tenths) >= config_.stop_percent * 10LL) break;
+      if (stop_reached(tenths)) break;
       std::string isbn = text::upper(text::trim(pool.text("ISBN")));
       counts.last_isbn = isbn;
       const bool found = look_up(isbn);
@@ -125,9 +191,117 @@ class CoverPass {
     }
   }
 
-  CoverCounts counts;
+  // A title read from the pool table whose turn has not come yet.
+  struct Pending {
+    std::string isbn;
+    std::string i10;               // what the server is asked ahead, when it is
+    LookupWorkers::Ticket ticket;  // the answers asked ahead
+  };
 
- private:
+  // Several exchanges in flight: titles are read ahead, and those that will go to the
+  // server as far as the tables tell now are asked about on the look-up threads. Each
+  // title is then settled in its key order, exactly as run_in_turn would settle it,
+  // with the answers asked ahead in place of asking now. The read-ahead is bounded in
+  // titles, in titles asked ahead, and in the images that wait for their turn.
+  void run_ahead(ProgressDisplay& progress) {
+    DbfTable& pool = *t_.pool;
+    const std::uint64_t keys = pool.key_count();
+    LookupWorkers workers(static_cast<int>(config_.connections), server_->fetch, server_->limits);
+    workers_ = &workers;
+    AheadProgress shown(progress, pool.eof() ? 0 : keys + 1 - pool.key_number());
+    std::deque<Pending> window;
+    std::unordered_set<std::string> asked;  // the ISBN-10s asked ahead in the window
+    std::size_t tickets = 0;
+    EscPoll esc;
+    bool reading = true, escaped = false;
+    const auto room = [&] {
+      return window.size() < kReadAhead && tickets < kAskedAheadPerConnection * asked_limit() &&
+             workers.held_image_bytes() <= kWaitingImageBytes;
+    };
+    while (reading || !window.empty()) {
+      while (reading && room()) {
+        if (pool.eof() || stop_reached(progress_tenths(pool.key_number(), keys))) {
+          reading = false;
+          break;
+        }
+        Pending title{text::upper(text::trim(pool.text("ISBN"))), {}, nullptr};
+        // One ticket per number: a second copy of a title learns from the first one's
+        // outcome in the tables, and is asked only when that left it open.
+        if (std::string i10 = asked_ahead(title.isbn); !i10.empty() && asked.insert(i10).second) {
+          title.ticket = workers.submit(i10);
+          title.i10 = std::move(i10);
+          ++tickets;
+        }
+        window.push_back(std::move(title));
+        pool.skip();
+      }
+      bool settled_any = false;
+      while (!window.empty() && (!window.front().ticket || workers.settled(window.front().ticket))) {
+        settle(window.front());
+        if (window.front().ticket) {
+          asked.erase(window.front().i10);
+          --tickets;
+        }
+        window.pop_front();
+        shown.title_done(counts.found, workers.exchanges());
+        settled_any = true;
+      }
+      if (!escaped && esc.pressed()) {
+        XOUT("Manueller Abbruch - Bitte warten... ");
+        reading = false;
+        escaped = true;
+        // Titles not yet asked are given up, and with them every title after the first
+        // of them: the pass ends with a run of titles in key order, as it would in turn.
+        workers.drop_waiting();
+        auto first_dropped = std::find_if(window.begin(), window.end(),
+                                          [&](const Pending& p) { return p.ticket && workers.dropped(p.ticket); });
+        window.erase(first_dropped, window.end());
+      }
+      if (!settled_any && !window.empty()) workers.wait_for_any(std::chrono::milliseconds(EscPoll::kIntervalMs));
+    }
+    shown.finish(counts.found, workers.exchanges());
+    workers_ = nullptr;
+  }
+
+  // The ISBN-10 to ask the server about ahead of the title's turn; "" when, as far as
+  // the tables tell now, the title will not go to the server.
+  std::string asked_ahead(const std::string& isbn) {
+    if (server_->breaker.tripped()) return {};
+    const TitleNumbers n = numbers_of(isbn, true);
+    if (n.i10.empty() || !is_askable(n.i10)) return {};
+    if (!n.i13.empty() &&
+        (find_either_case(*t_.cover_keys, n.i13) || (t_.import && find_either_case(*t_.import, n.i13)) ||
+         find_either_case(*t_.not_found_keys, n.i13))) {
+      return {};
+    }
+    return n.i10;
+  }
+
+  void settle(Pending& title) {
+    counts.last_isbn = title.isbn;
+    std::string isbn = title.isbn;
+    head_ = &title;
+    const bool found = look_up(isbn);
+    head_ = nullptr;
+    // Answers asked ahead for a title that did not need them are let go.
+    if (title.ticket) workers_->take(title.ticket);
+    if (!isbn.empty()) ++(found ? counts.found : counts.not_found);
+  }
+
+  // The answers about the title whose turn it is: those asked ahead, or, when it was
+  // not asked ahead, asked now before every waiting title.
+  TitleAnswers answers_for(const std::string& i10) {
+    LookupWorkers::Ticket ticket = head_ != nullptr && head_->i10 == i10 ? head_->ticket : nullptr;
+    if (!ticket) ticket = workers_->submit(i10, true);
+    workers_->wait_for(ticket);
+    return workers_->take(ticket);
+  }
+
+  std::size_t asked_limit() const { return static_cast<std::size_t>(config_.connections); }
+  bool stop_reached(std::uint64_t tenths) const {
+    return config_.stop_percent != 0 && static_cast<long long>(tenths) >= config_.stop_percent * 10LL;
+  }
+
   // One title: true when it got a cover now. isbn is cleared when the title is not to
   // be counted (it already has a cover, or the server said "no" in an earlier run).
   bool look_up(std::string& isbn) {
@@ -160,7 +334,10 @@ class CoverPass {
       ++counts.not_asked;
       return false;
     }
-    const CoverOutcome outcome = GETCOVER(i10, *server_, steps_);
+    const CoverOutcome outcome =
+        workers_ == nullptr
+            ? GETCOVER(i10, *server_, steps_)
+            : settle_title(i10, is_askable(i10) ? answers_for(i10) : TitleAnswers{}, server_->breaker, steps_);
     switch (outcome) {
       case CoverOutcome::image: ++counts.server_found; break;
       case CoverOutcome::not_found: ++counts.server_not_found; break;
@@ -169,6 +346,7 @@ class CoverPass {
     if (server_->breaker.tripped() && !breaker_reported_) {
       XOUT(breaker_warning(server_->breaker.reason()));
       breaker_reported_ = true;
+      if (workers_ != nullptr) workers_->stop_asking();
     }
     return outcome == CoverOutcome::image;
   }
@@ -178,6 +356,8 @@ class CoverPass {
   std::optional<CoverServer> server_;
   CoverSteps steps_;
   bool breaker_reported_ = false;
+  LookupWorkers* workers_ = nullptr;  // while titles are asked ahead
+  Pending* head_ = nullptr;           // the title being settled
 };
 
 // The pool table read-only in ISBN order, its index made first when it is missing.
@@ -234,6 +414,20 @@ std::string start_key(std::string_view start) {
   return ean.empty() ? value : ean;
 }
 
+std::string lookup_figure(const LookupProgress& p) {
+  const std::uint64_t done = std::min(p.done, p.total);
+  const double rate = p.seconds > 0 ? static_cast<double>(p.exchanges) / p.seconds : 0.0;
+  const std::string left = time_left(done, p.total, p.seconds);
+  // Fields of steady width, so a shorter figure leaves nothing of the one before.
+  const int width = static_cast<int>(std::to_string(p.total).size());
+  char figure[160];
+  std::snprintf(figure, sizeof figure, "%*llu/%llu Titel, %*llu Cover, %7.1f Abrufe/s, noch %8s, %5s", width,
+                static_cast<unsigned long long>(done), static_cast<unsigned long long>(p.total), width,
+                static_cast<unsigned long long>(p.covers), rate, left.c_str(),
+                tenths_figure(progress_tenths(done, p.total)).c_str());
+  return figure;
+}
+
 std::vector<std::string> cover_statistics(const CoverCounts& c, const TableSizes& sizes, bool internet) {
   std::vector<std::string> lines;
   if (internet && c.not_asked > 0) {
@@ -266,7 +460,7 @@ void run_cover_phase(const RunConfig& config, std::string_view executable) {
   tables.cover = open_keyed_table(config.cover_dbf, CoverTable::cover, cover_open_options(config.exclusive, "COVER"));
   if (!tables.cover) return;
   if (!config.cover_import_dbf.empty()) tables.import = ImportTable::open(config.cover_import_dbf, config.exclusive);
-  const NotFoundPlace place = not_found_place(config.cover_dbf, executable);
+  const NotFoundPlace place = not_found_place(config, executable);
   if (prepare_not_found_table(place, config)) {
     tables.not_found = open_keyed_table(place.path, CoverTable::not_found, cover_open_options(config.exclusive, "NOTFOUND"));
   }

@@ -42,6 +42,17 @@ struct TableSizes {
   std::uint64_t pool = 0, covers = 0, not_found = 0;
 };
 
+// What the progress of a pass with several exchanges in flight shows.
+struct LookupProgress {
+  std::uint64_t done = 0, total = 0;  // titles settled, titles of the pass
+  std::uint64_t covers = 0;           // covers found so far
+  std::uint64_t exchanges = 0;        // exchanges with the server so far
+  double seconds = 0;                 // since the pass began
+};
+// " 120/5000 Titel,   36 Cover,    48.5 Abrufe/s, noch  0:06:47,   2.4", to which
+// the display adds "%  ": the time left is the titles left at the pace so far.
+std::string lookup_figure(const LookupProgress& progress);
+
 // The statistics lines after the pass: with `Internet` on and titles the server could
 // not be asked about, a "Warnung: " line with their number; then from the empty line on.
 std::vector<std::string> cover_statistics(const CoverCounts& counts, const TableSizes& sizes, bool internet);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include "app/covers/cover_test_tables.h"
@@ -374,6 +375,172 @@ TEST_F(CoverPhaseServer, SlowDefiniteAnswersAreGivenUp) {
   EXPECT_EQ(server->paths().size(), 4u);
   EXPECT_EQ(after_the_pass(lines), given_up("antwortet zu langsam", 4, 1));
   EXPECT_EQ(rows_of(dir.path("bin/notfound.dbf")), (std::vector<std::pair<std::string, std::string>>{{title(0), ""}}));
+}
+
+// Several connections: each pass starts from the same tables and the same answers, once
+// with one connection and once with several, and must leave the same lines and tables.
+class CoverPhaseConnections : public CoverPhase {
+ protected:
+  struct Outcome {
+    Lines lines;
+    std::vector<std::pair<std::string, std::string>> covers, not_found;
+  };
+  void SetUp() override {
+    CoverPhase::SetUp();
+    config.internet = true;
+    config.download_timeout_ms = 5000;
+  }
+  void serve(HttpTestServer::Script script) {
+    server.emplace(std::move(script), HttpTestServer::Serving::side_by_side);
+    config.download_server = "127.0.0.1:" + std::to_string(server->port());
+  }
+  Outcome run_with(long connections) {
+    for (const char* name : {"dvd/cover/cover.dbf", "dvd/cover/cover.fpt", "dvd/cover/cover.cdx", "bin/notfound.dbf",
+                             "bin/notfound.cdx"}) {
+      std::filesystem::remove(dir.path(name));
+    }
+    config.connections = connections;
+    capture.console = {};
+    Outcome o;
+    o.lines = run();
+    o.covers = rows_of(config.cover_dbf);
+    o.not_found = rows_of(dir.path("bin/notfound.dbf"));
+    return o;
+  }
+  void expect_same(const Outcome& one, const Outcome& several) {
+    EXPECT_EQ(several.lines, one.lines);
+    EXPECT_EQ(several.covers, one.covers);
+    EXPECT_EQ(several.not_found, one.not_found);
+  }
+  // The number of the title a request path asks about, of titles 0 to 19.
+  static int title_of(const std::string& path) {
+    for (int n = 0; n < 20; ++n)
+      if (path.find(isbn10_of(title(n))) != std::string::npos) return n;
+    return -1;
+  }
+
+  std::optional<HttpTestServer> server;
+};
+
+// Later titles are answered first (each title's answers come the sooner the later it
+// is in key order), yet the tables are written in key order: copies of one title, an
+// old-style ISMN, a 979 number, an import cover and covers from the server included.
+TEST_F(CoverPhaseConnections, ReorderedAnswersAreSettledInKeyOrder) {
+  serve([](const std::string& path) {
+    const int n = title_of(path);
+    ScriptedReply reply{HttpTestServer::response(404, "")};
+    reply.pause = std::chrono::milliseconds((11 - n) * 6);
+    if (n % 3 == 0 && path.ends_with(".MZZZZZZZ.gif")) reply.bytes = HttpTestServer::response(200, jpeg(1000 + n));
+    return reply;
+  });
+  std::vector<std::string> pool;
+  for (int n = 0; n < 12; ++n) pool.push_back(title(n));
+  pool.insert(pool.end(), {title(3), title(4), "M123456789", ean("979100000000")});
+  write_pool(pool);
+  config.cover_import_dbf = dir.path("dvd/import.dbf");
+  write_covers(config.cover_import_dbf, {{title(5), "imported"}});
+
+  const Outcome one = run_with(1);
+  ASSERT_EQ(one.covers.size(), 5u);  // titles 0, 3, 6 and 9 from the server, 5 imported
+  const Outcome several = run_with(4);
+  expect_same(one, several);
+  // The answers really came out of order: the first title's last answer came after
+  // answers about later titles.
+  const Lines answered = server->answered();
+  const auto last_of_first = std::find_if(answered.rbegin(), answered.rend(), [](const std::string& p) {
+    return title_of(p) == 0;
+  });
+  EXPECT_TRUE(std::any_of(answered.rbegin(), last_of_first, [](const std::string& p) { return title_of(p) > 0; }));
+}
+
+// One title's four attempts meet slow and fast answers (and one that is no answer):
+// they are still made one after the other, in order, and end at its image.
+TEST_F(CoverPhaseConnections, ATitlesAttemptsStraddleSlowAndFastAnswers) {
+  serve([](const std::string& path) {
+    ScriptedReply reply{HttpTestServer::response(404, "")};
+    if (title_of(path) != 2) return reply;
+    if (path.ends_with(".MZZZZZZZ.jpg")) reply.pause = std::chrono::milliseconds(150);
+    if (path.ends_with(".MZZZZZZZ.gif")) reply.bytes = HttpTestServer::response(503, "");
+    if (path.ends_with(".TZZZZZZZ.jpg")) {
+      reply.pause = std::chrono::milliseconds(100);
+      reply.bytes = HttpTestServer::response(200, jpeg(2000));
+    }
+    return reply;
+  });
+  write_pool({title(0), title(1), title(2), title(3), title(4), title(5)});
+  const Outcome one = run_with(1);
+  const Outcome several = run_with(3);
+  expect_same(one, several);
+  Lines asked;
+  for (const std::string& path : server->paths())
+    if (title_of(path) == 2) asked.push_back(path.substr(path.find(".03.")));
+  const Lines each_run = {".03.MZZZZZZZ.jpg", ".03.MZZZZZZZ.gif", ".03.TZZZZZZZ.jpg"};
+  Lines twice = each_run;
+  twice.insert(twice.end(), each_run.begin(), each_run.end());
+  EXPECT_EQ(asked, twice);
+  EXPECT_EQ(several.covers, (std::vector<std::pair<std::string, std::string>>{{title(2), jpeg(2000)}}));
+}
+
+// The server fails from the fourth title on: the breaker trips at the same title as
+// with one connection, whatever was asked ahead, and the titles after it are neither
+// recorded nor counted as not found.
+TEST_F(CoverPhaseConnections, TheBreakerTripsAtTheSameTitle) {
+  serve([](const std::string& path) {
+    return ScriptedReply{HttpTestServer::response(title_of(path) < 3 ? 404 : 503, "")};
+  });
+  write_pool({title(0), title(1), title(2), title(3), title(4), title(5), title(6), title(7)});
+  const Outcome one = run_with(1);
+  EXPECT_EQ(one.not_found.size(), 3u);
+  EXPECT_EQ(one.lines[4], "Warnung: Der Cover-Server liefert keine brauchbaren Antworten, in diesem Lauf werden "
+                          "keine Cover mehr heruntergeladen.");
+  const std::size_t asked_in_turn = server->paths().size();
+  const Outcome several = run_with(4);
+  expect_same(one, several);
+  // Asked ahead: at most the four titles in flight when it tripped, and those queued.
+  EXPECT_LE(server->paths().size() - asked_in_turn, 8u * 4u);
+}
+
+// Esc while exchanges are in flight: no title is taken any more, the titles being asked
+// finish, and the pass ends with a run of titles in key order.
+TEST_F(CoverPhaseConnections, EscLetsTheTitlesInFlightFinish) {
+  serve([](const std::string&) {
+    return ScriptedReply{HttpTestServer::response(404, ""), std::chrono::milliseconds(40)};
+  });
+  std::vector<std::string> pool;
+  for (int n = 0; n < 16; ++n) pool.push_back(title(n));
+  write_pool(pool);
+  capture.keyboard.keys = {0, 27};
+  config.connections = 4;
+  const Lines lines = run();
+  ASSERT_EQ(lines[4], "Manueller Abbruch - Bitte warten... ");
+  const auto not_found = rows_of(dir.path("bin/notfound.dbf"));
+  ASSERT_GE(not_found.size(), 1u);
+  ASSERT_LT(not_found.size(), 16u);
+  std::map<int, int> asked;
+  for (const std::string& path : server->paths()) ++asked[title_of(path)];
+  for (std::size_t n = 0; n < not_found.size(); ++n) {
+    EXPECT_EQ(not_found[n].first, title(static_cast<int>(n)));
+    EXPECT_EQ(asked[static_cast<int>(n)], 4);  // all four paths: finished, not cut off
+  }
+  const std::string settled = std::to_string(not_found.size());
+  EXPECT_EQ(lines[8], "Bearbeitete ISBN...................: " + std::string(10 - settled.size(), ' ') + settled);
+}
+
+TEST(LookupFigure, TitlesCoversRateAndTimeLeft) {
+  EXPECT_EQ(lookup_figure({120, 5000, 36, 485, 10.0}),
+            " 120/5000 Titel,   36 Cover,    48.5 Abrufe/s, noch  0:06:47,   2.4");
+  EXPECT_EQ(lookup_figure({0, 5000, 0, 0, 0.0}), "   0/5000 Titel,    0 Cover,     0.0 Abrufe/s, noch  -:--:--,   0.0");
+  EXPECT_EQ(lookup_figure({7, 7, 2, 20, 4.0}), "7/7 Titel, 2 Cover,     5.0 Abrufe/s, noch  0:00:00, 100.0");
+  EXPECT_EQ(lookup_figure({0, 0, 0, 0, 1.0}), "0/0 Titel, 0 Cover,     0.0 Abrufe/s, noch  -:--:--,   0.0");
+}
+
+TEST(ConnectionsSetting, OneToSixteenElseOne) {
+  testing::TempDir dir{"connections."};
+  for (const auto& [value, expected] : std::vector<std::pair<std::string, long>>{
+           {"", 1}, {"8", 8}, {"16", 16}, {"17", 1}, {"0", 1}, {"-3", 1}, {"viele", 1}, {" 4 ", 4}}) {
+    dir.write("t.ini", "[Download]\r\nConnections=" + value + "\r\n");
+    EXPECT_EQ(read_config(dir.path("t.ini")).connections, expected) << value;
+  }
 }
 
 TEST_F(CoverPhase, AnUnusableServerSettingAsksNothing) {

@@ -6,6 +6,7 @@
 #include "app/medium/table_builds.h"
 #include "app/medium/table_health.h"
 #include "app/medium/table_open.h"
+#include "app/run_record.h"
 #include "platform/fs.h"
 #include "storage/cdx_check.h"
 #include "storage/dbf_health.h"
@@ -112,7 +113,10 @@ bool make_anew(const std::string& path, CoverTable kind, bool shared) {
     XOUT("Error: Datei " + path + " konnte nicht gel\xF6scht werden.");
     return false;
   }
-  if (create_complete(path, kind, shared)) return true;
+  if (create_complete(path, kind, shared)) {
+    record_file(FileAction::built, path, "incomplete", 0);
+    return true;
+  }
   XOUT("Error: Datei " + path + " wurde nicht angelegt.");
   return false;
 }
@@ -124,6 +128,7 @@ bool drop_broken_index(const std::string& index, std::uint32_t records) {
   if (!platform::file_exists(index)) return false;
   const storage::cdx::CheckResult check = storage::cdx::check_file(index);
   if (check.ok && check.entries.size() == records) return false;
+  record_file(FileAction::repaired, index, "index pages unsound or keys missing");
   XOUT("Warnung: Datei " + index + " war unvollst\xE4ndig geschrieben und wird neu aufgebaut.");
   return platform::delete_file(index);
 }
@@ -131,11 +136,15 @@ bool drop_broken_index(const std::string& index, std::uint32_t records) {
 }  // namespace
 
 bool create_cover_table(std::string_view path, bool shared) {
-  return create_complete(path, CoverTable::cover, shared);
+  if (!create_complete(path, CoverTable::cover, shared)) return false;
+  record_file(FileAction::built, path, "missing", 0);
+  return true;
 }
 
 bool create_not_found_table(std::string_view path, bool shared) {
-  return create_complete(path, CoverTable::not_found, shared);
+  if (!create_complete(path, CoverTable::not_found, shared)) return false;
+  record_file(FileAction::built, path, "missing", 0);
+  return true;
 }
 
 bool restore_cover_table(std::string_view table, CoverTable kind, bool shared) {
@@ -205,7 +214,7 @@ void repair_cover_indexes(const RunConfig& config, std::string_view executable) 
     }
   };
   repair(config.cover_dbf, CoverTable::cover, "COVER");
-  repair(not_found_place(config.cover_dbf, executable).path, CoverTable::not_found, "NOTFOUND");
+  repair(not_found_place(config, executable).path, CoverTable::not_found, "NOTFOUND");
 }
 
 // ---- The import table ----------------------------------------------------------------

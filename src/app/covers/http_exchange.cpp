@@ -256,7 +256,29 @@ const char* exchange_end_name(ExchangeEnd end) {
   return "unknown";
 }
 
-HttpResponse http_exchange(const HttpTarget& target, std::string_view path) {
+namespace {
+
+class SocketChannel final : public ByteChannel {
+ public:
+  explicit SocketChannel(platform::Socket socket) : socket_(std::move(socket)) {}
+  platform::NetStatus send_all(std::string_view bytes, int wait_ms) override { return socket_.send_all(bytes, wait_ms); }
+  platform::Socket::Received receive(std::span<std::uint8_t> out, int wait_ms) override {
+    return socket_.receive(out, wait_ms);
+  }
+
+ private:
+  platform::Socket socket_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteChannel> open_plain_channel(const HttpTarget& target, int wait_ms) {
+  platform::Socket socket = platform::Socket::connect(target.host, target.port, wait_ms);
+  if (!socket.is_open()) return nullptr;
+  return std::make_unique<SocketChannel>(std::move(socket));
+}
+
+HttpResponse http_exchange(const HttpTarget& target, std::string_view path, const ChannelOpener& open) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   const auto deadline = start + target.total;
@@ -272,12 +294,12 @@ HttpResponse http_exchange(const HttpTarget& target, std::string_view path) {
     response.end = end;
     response.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   };
-  platform::Socket socket = platform::Socket::connect(target.host, target.port, next_wait());
-  if (!socket.is_open()) {
+  std::unique_ptr<ByteChannel> channel = open(target, next_wait());
+  if (!channel) {
     end_as(ExchangeEnd::no_connection);
     return response;
   }
-  platform::NetStatus sent = socket.send_all(http_request(target.host_header, path), next_wait());
+  platform::NetStatus sent = channel->send_all(http_request(target.host_header, path), next_wait());
   // A server that answers and hangs up before taking the whole request may still have
   // sent a complete response; anything else that went wrong ends the exchange here.
   if (sent != platform::NetStatus::ok && sent != platform::NetStatus::closed) {
@@ -294,7 +316,7 @@ HttpResponse http_exchange(const HttpTarget& target, std::string_view path) {
       end = ExchangeEnd::timed_out;
       break;
     }
-    auto got = socket.receive(std::span(piece).first(parser.wanted()), wait);
+    auto got = channel->receive(std::span(piece).first(parser.wanted()), wait);
     if (got.status == platform::NetStatus::ok) {
       parser.feed(std::string_view(reinterpret_cast<const char*>(piece.data()), got.count));
     } else if (got.status == platform::NetStatus::closed) {
@@ -306,7 +328,7 @@ HttpResponse http_exchange(const HttpTarget& target, std::string_view path) {
       break;
     }
   }
-  socket.close();
+  channel.reset();  // closes the connection
   if (parser.state() == ResponseParser::State::malformed) end = ExchangeEnd::malformed;
   if (parser.state() == ResponseParser::State::too_large) end = ExchangeEnd::too_large;
   response.status = parser.status();

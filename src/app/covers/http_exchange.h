@@ -25,8 +25,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "platform/socket.h"
 
 namespace torvane::app {
 
@@ -126,7 +131,23 @@ struct HttpTarget {
   std::chrono::milliseconds total{std::chrono::seconds(15)};  // the whole exchange
 };
 
-// Runs one exchange: connect, send the request for path, read the response.
-HttpResponse http_exchange(const HttpTarget& target, std::string_view path);
+// The byte stream an exchange runs over: a plain TCP connection. A channel that
+// encrypts stands in its place without changing the request bytes or how the answer
+// is read. Each call waits at most wait_ms.
+class ByteChannel {
+ public:
+  virtual ~ByteChannel() = default;
+  virtual platform::NetStatus send_all(std::string_view bytes, int wait_ms) = 0;
+  virtual platform::Socket::Received receive(std::span<std::uint8_t> out, int wait_ms) = 0;
+};
+
+// Opens a channel to the target within wait_ms; nullptr when no connection came.
+using ChannelOpener = std::function<std::unique_ptr<ByteChannel>(const HttpTarget& target, int wait_ms)>;
+std::unique_ptr<ByteChannel> open_plain_channel(const HttpTarget& target, int wait_ms);
+
+// Runs one exchange: open a channel, send the request for path, read the response.
+// Safe to run on several threads at once, each with its own exchange.
+HttpResponse http_exchange(const HttpTarget& target, std::string_view path,
+                           const ChannelOpener& open = open_plain_channel);
 
 }  // namespace torvane::app

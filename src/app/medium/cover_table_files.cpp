@@ -8,6 +8,19 @@
 
 namespace torvane::app {
 
+namespace {
+
+// `NotFoundDBF`: the table itself, or a folder for it (written with a separator at its
+// end, or one that exists), which then holds notfound.dbf.
+std::string configured_not_found(const std::string& configured) {
+  if (configured.back() == '\\' || configured.back() == '/') return configured + "notfound.dbf";
+  if (!platform::directory_exists(configured)) return configured;
+  const char separator = configured.find('/') != std::string::npos ? '/' : '\\';
+  return configured + separator + "notfound.dbf";
+}
+
+}  // namespace
+
 std::string cover_index_path(std::string_view table) { return files::I_FILENOEXT(table) + ".cdx"; }
 std::string cover_memo_path(std::string_view table) { return files::I_FILENOEXT(table) + ".fpt"; }
 
@@ -29,8 +42,9 @@ bool folder_writable(std::string_view folder) {
   return true;
 }
 
-NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view executable) {
-  const std::string cover_side = beside(cover_dbf, "notfound.dbf");
+NotFoundPlace not_found_place(const RunConfig& config, std::string_view executable) {
+  if (!config.not_found_dbf.empty()) return {configured_not_found(config.not_found_dbf), false};
+  const std::string cover_side = beside(config.cover_dbf, "notfound.dbf");
   if (platform::file_exists(cover_side)) return {cover_side, false};
   const std::string exe_side = beside(executable, "notfound.dbf");
   if (platform::file_exists(exe_side) || folder_writable(files::I_FILEPATH(executable))) return {exe_side, false};

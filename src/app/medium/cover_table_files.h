@@ -1,12 +1,15 @@
 #pragma once
 // Where the cover phases' tables and their companions lie. The cover table is
 // `CoverDBF`; its memo and index files share its name before the first point of its
-// file name. The not-found table lies beside the cover table when it is there, else
+// file name. The not-found table is `NotFoundDBF` when that is set (a folder there
+// holds notfound.dbf); otherwise it lies beside the cover table when it is there, else
 // beside the executable; when the executable's folder cannot be written, a new one goes
 // beside the cover table instead.
 
 #include <string>
 #include <string_view>
+
+#include "app/run_config.h"
 
 namespace torvane::app {
 
@@ -26,6 +29,6 @@ struct NotFoundPlace {
   bool moved = false;  // beside the cover table because the executable's folder is not writable
 };
 // Where the not-found table is, or where a new one goes.
-NotFoundPlace not_found_place(std::string_view cover_dbf, std::string_view executable);
+NotFoundPlace not_found_place(const RunConfig& config, std::string_view executable);
 
 }  // namespace torvane::app

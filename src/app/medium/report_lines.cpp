@@ -1,5 +1,7 @@
 #include "app/medium/report_lines.h"
 
+#include <cstdio>
+
 #include "text/letter_case.h"
 
 namespace torvane::app {
@@ -17,6 +19,15 @@ std::string summary_line(std::string_view label, std::string_view value) {
   line += ": ";
   line += text::trim(value);
   return line;
+}
+
+std::string time_left(std::uint64_t done, std::uint64_t total, double seconds) {
+  if (done == 0 || seconds <= 0 || done > total) return "-:--:--";
+  const auto left = static_cast<std::uint64_t>(static_cast<double>(total - done) * seconds / static_cast<double>(done) + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02u:%02u", static_cast<unsigned long long>(left / 3600),
+                static_cast<unsigned>(left / 60 % 60), static_cast<unsigned>(left % 60));
+  return text;
 }
 
 std::string statistics_line(std::string_view label, std::uint64_t number) {

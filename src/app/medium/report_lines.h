@@ -22,6 +22,10 @@ std::string framed_line(std::string_view text);
 std::string summary_line(std::string_view label, std::string_view value);
 
 std::string statistics_line(std::string_view label, std::uint64_t number);
+
+// The time a task still needs at the pace so far, "H:MM:SS": what is left of total
+// after done, in the seconds done took. "-:--:--" before anything is done.
+std::string time_left(std::uint64_t done, std::uint64_t total, double seconds);
 // part ÷ whole × 100, rounded; 0 when whole is 0.
 std::uint64_t whole_percent(std::uint64_t part, std::uint64_t whole);
 // " (" + whole_percent + "%)"

@@ -1,6 +1,7 @@
 #include "app/medium/table_health.h"
 
 #include "app/console.h"
+#include "app/run_record.h"
 #include "storage/dbf_health.h"
 #include "text/letter_case.h"
 
@@ -44,6 +45,7 @@ void mend_table(std::string_view path, storage::Variant variant) {
   if (!health.needs_repair() || (index_follows && !header_wrong)) return;
   const std::string shown(path);
   if (storage::repair_table(path, variant)) {
+    record_file(FileAction::repaired, shown, "header disagreed with the file");
     XOUT("Warnung: Datei " + shown + " war unvollst\xE4ndig geschrieben und wurde repariert.");
   } else {
     XOUT("Error: Datei " + shown + " konnte nicht repariert werden.");

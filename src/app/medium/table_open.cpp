@@ -3,6 +3,7 @@
 #include "app/console.h"
 #include "app/medium/file_times.h"
 #include "app/medium/table_health.h"
+#include "app/run_record.h"
 #include "platform/fs.h"
 
 namespace torvane::app {
@@ -47,6 +48,7 @@ bool build_pool_index(std::string_view table, std::string_view index, const stor
   XOUT("Datei " + shown + " anlegen...");
   make_pool_index(table, index, options);
   if (platform::file_exists(index)) {
+    record_file(FileAction::built, shown, "index missing");
     XOUT("Datei " + shown + " wurde angelegt.");
     return true;
   }

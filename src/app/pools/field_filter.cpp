@@ -8,6 +8,7 @@
 #include "app/medium/pool_entry_check.h"
 #include "app/medium/table_builds.h"
 #include "app/pools/mab_stream.h"
+#include "app/run_record.h"
 #include "files/paths.h"
 #include "platform/fs.h"
 
@@ -144,6 +145,7 @@ void replace_filtered(const std::string& mab, const std::string& backup, const P
     XOUT("Error: Datei " + files::CFILENAME(mab) + " konnte nicht gel\xF6scht werden!");
     return;
   }
+  record_file(FileAction::filtered, mab, "fields not permitted");
   if (emptied) XOUT("Warnung: Datei " + mab + " ist nach dem Filtern leer, die Daten sind in " + backup + ".");
 }
 
@@ -158,6 +160,22 @@ bool needs_filtering(std::string_view mab_path, const PermittedFields& table, st
     if (!test.passes(reader.head().substr(0, 4))) return true;
   }
   return false;
+}
+
+std::uint64_t failing_lines(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions) {
+  MabLineScanner reader(mab_path);
+  TagTest test(table, exclusions);
+  std::uint64_t failing = 0;
+  while (reader.next()) {
+    if (!test.passes(reader.head().substr(0, 4))) ++failing;
+  }
+  return failing;
+}
+
+FilterDecision filter_decision(std::string_view section, const FilterSettings& settings) {
+  if (settings.mode == "0" || settings.pools.empty()) return FilterDecision::disabled;
+  if (settings.mode == "2") return FilterDecision::always;
+  return pool_selected(section, settings.pools) ? FilterDecision::check : FilterDecision::skip;
 }
 
 bool write_filtered(std::string_view from, std::string_view to, const PermittedFields& table,
@@ -185,13 +203,14 @@ void filter_pool_file(std::string_view mab_path, std::string_view section, const
     const std::string backup = backup_name(mab, n);
     if (platform::file_exists(backup)) XOUT("Warnung: Backup-Datei " + backup + " ist noch vorhanden!");
   }
-  if (settings.mode == "0" || settings.pools.empty()) {
+  const FilterDecision decision = filter_decision(section, settings);
+  if (decision == FilterDecision::disabled) {
     XOUT("Warnung: \xDC" "berpr\xFC" "fung der MAB-Felder in " + files::CFILENAME(mab) + " deaktiviert!");
     return;
   }
-  if (!pool_selected(section, settings.pools) && settings.mode != "2") return;
+  if (decision == FilterDecision::skip) return;
 
-  bool filter = settings.mode == "2";
+  bool filter = decision == FilterDecision::always;
   if (!filter) {
     XOUT("\xDC" "berp\xFC" "fe Datei " + mab + "...");
     filter = needs_filtering(mab, table, settings.exclusions);
@@ -218,6 +237,7 @@ void filter_pool_file(std::string_view mab_path, std::string_view section, const
       XOUT("Error: Backup-Datei " + files::CFILENAME(backup) + " konnte nicht angelegt werden!");
       return;
     }
+    record_file(FileAction::backed_up, backup, "fields not permitted");
   }
   XOUT("Filtere Datei " + backup + "...");
   replace_filtered(mab, backup, table, settings.exclusions);

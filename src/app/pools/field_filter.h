@@ -11,6 +11,7 @@
 // .BKn name, so a copy cut short never passes for a backup. A rewrite that leaves no
 // line of a file that had some says so.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,15 @@ struct FilterSettings {
 // The check pass: true when some line's first four bytes, as read, fail the tag test.
 // Reading stops at the first such line. False also when the file cannot be read.
 bool needs_filtering(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions);
+
+// The lines whose first four bytes fail the tag test, all of them counted.
+std::uint64_t failing_lines(std::string_view mab_path, const PermittedFields& table, std::string_view exclusions);
+
+// What the filter does with a pool: nothing and a warning (`Filter` "0" or no pools
+// named), nothing (a pool not named), a check first, or a rewrite whatever the check
+// would say (`Filter` "2").
+enum class FilterDecision { disabled, skip, check, always };
+FilterDecision filter_decision(std::string_view section, const FilterSettings& settings);
 
 // Writes the lines of `from` that pass the tag test, trimmed, joined by CR LF, to the
 // new file `to`. False when `from` cannot be read or `to` cannot be written completely.

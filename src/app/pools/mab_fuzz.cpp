@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/medium/mab_record.h"
 #include "app/pools/field_filter.h"
-#include "app/pools/mab_record.h"
 #include "app/pools/mab_stream.h"
 #include "app/pools/permitted_fields.h"
 #include "fuzz/fuzz_support.h"

@@ -11,4 +11,9 @@ namespace torvane::app {
 void pool_index_repair(PhaseContext& context);
 void pool_phase(PhaseContext& context);
 
+// The same rows in a dry run: per pool the MAB2 lines the filter would drop and the
+// position table that would be built, then the pool table; on the console only.
+void plan_pool_index_repair(PhaseContext& context);
+void plan_pool_phase(PhaseContext& context);
+
 }  // namespace torvane::app

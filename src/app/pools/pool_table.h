@@ -19,6 +19,12 @@
 
 namespace torvane::app {
 
+// Whether the pool table is to be built anew, and why.
+enum class PoolTableStaleness { current, missing, sources_newer, incomplete };
+const char* pool_table_staleness_name(PoolTableStaleness staleness);  // "missing", ... (run report)
+const char* pool_table_staleness_text(PoolTableStaleness staleness);  // "fehlt", ... (console)
+PoolTableStaleness pool_table_staleness(const RunConfig& config, std::string_view ini_path);
+
 // After the per-pool steps: leftovers, staleness, rebuild, index.
 void build_pool_table(const RunConfig& config, std::string_view ini_path);
 

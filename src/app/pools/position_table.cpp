@@ -1,15 +1,19 @@
 #include "app/pools/position_table.h"
 
 #include <array>
+#include <cstdio>
 
 #include "app/console.h"
 #include "app/medium/file_times.h"
+#include "app/medium/report_lines.h"
+#include "app/medium/mab_record.h"
 #include "app/medium/table_builds.h"
 #include "app/medium/table_health.h"
 #include "app/medium/table_open.h"
-#include "app/pools/mab_record.h"
 #include "app/pools/mab_stream.h"
+#include "app/run_record.h"
 #include "files/paths.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "storage/dbf_table.h"
 #include "text/letter_case.h"
@@ -28,13 +32,15 @@ int percent_read(std::uint64_t offset, std::uint64_t size) {
   return size == 0 ? 100 : static_cast<int>(offset * 100 / size);
 }
 
+constexpr double kMegabyte = 1024.0 * 1024.0;
+
 enum class Build { created, cut_short, failed };
 
 constexpr std::uint64_t kPollLines = 128;
 
 // Builds the table under its temporary name from one pass over the MAB2 file and
 // renames it into place. Prints the lines of the build except the closing ones.
-Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive) {
+Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive, std::uint64_t& rows) {
   ProgressDisplay progress;
   MabLineScanner reader(entry.mab_path);
   if (!reader.is_open()) {
@@ -51,7 +57,9 @@ Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool excl
       beyond_limit = true;
       return;
     }
+    record_scanned_number(row.key);
     if (!table->append()) return;  // a lock or network failure drops the row
+    ++rows;
     table->assign("ISBN", row.key);
     table->assign("HEADER", row.label);
     table->assign_number("POSITION", static_cast<double>(row.position));
@@ -60,6 +68,7 @@ Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool excl
 
   bool cut_short = false;
   int shown = -1;
+  const std::uint64_t started_ms = platform::steady_milliseconds();
   std::uint64_t next_figure_at = 0;
   EscPoll esc;
   std::uint64_t lines = 0;
@@ -73,7 +82,8 @@ Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool excl
       shown = percent_read(reader.offset(), reader.size());
       next_figure_at = reader.size() / 100 * static_cast<std::uint64_t>(shown + 1) +
                        reader.size() % 100 * static_cast<std::uint64_t>(shown + 1) / 100;
-      progress.show(std::to_string(shown));
+      const double seconds = static_cast<double>(platform::steady_milliseconds() - started_ms) / 1000.0;
+      progress.show(scan_figure(reader.offset(), reader.size(), seconds));
     }
     // The first line polls, then every kPollLines lines: a poll reads the clock.
     if ((lines++ % kPollLines) == 0 && esc.pressed()) {
@@ -88,7 +98,10 @@ Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool excl
     XOUT("Error: Datei " + entry.mab_path + " konnte nicht gelesen werden.");
     return Build::failed;
   }
-  if (!cut_short && !beyond_limit && shown != 100) progress.show("100");
+  if (!cut_short && !beyond_limit && shown != 100) {
+    const double seconds = static_cast<double>(platform::steady_milliseconds() - started_ms) / 1000.0;
+    progress.show(scan_figure(reader.size(), reader.size(), seconds));
+  }
   scan.finish();
   if (beyond_limit) {
     XOUT("Warnung: Datei " + entry.mab_path + " ist gr\xF6\xDF" "er als " + std::to_string(kMaxPosition) +
@@ -103,6 +116,16 @@ Build build_table(const PoolEntry& entry, storage::Variant index_mode, bool excl
 }  // namespace
 
 // ---- The scan ----------------------------------------------------------------------
+
+std::string scan_figure(std::uint64_t offset, std::uint64_t size, double seconds) {
+  const double done = static_cast<double>(offset) / kMegabyte;
+  const double rate = seconds > 0 ? done / seconds : 0.0;
+  char figure[120];
+  std::snprintf(figure, sizeof figure, "%.1f/%.1f MB, %.1f MB/s, noch %8s, %3d", done,
+                static_cast<double>(size) / kMegabyte, rate, time_left(offset, size, seconds).c_str(),
+                percent_read(offset, size));
+  return figure;
+}
 
 void PositionScan::line(std::string_view text, std::uint64_t offset) {
   const std::string_view t = text::trim(text.substr(0, kScannedLineBytes));
@@ -131,34 +154,67 @@ void PositionScan::emit_pending() {
 
 // ---- The step ----------------------------------------------------------------------
 
+const char* staleness_name(Staleness staleness) {
+  switch (staleness) {
+    case Staleness::current: return "current";
+    case Staleness::missing: return "missing";
+    case Staleness::source_newer: return "MAB2 file newer";
+    case Staleness::incomplete: return "incomplete";
+    case Staleness::not_a_position_table: return "not a position table";
+  }
+  return "";
+}
+
+const char* staleness_text(Staleness staleness) {
+  switch (staleness) {
+    case Staleness::current: return "aktuell";
+    case Staleness::missing: return "fehlt";
+    case Staleness::source_newer: return "MAB2-Datei neuer";
+    case Staleness::incomplete: return "unvollst\xE4ndig";
+    case Staleness::not_a_position_table: return "keine ISBN-Tabelle";
+  }
+  return "";
+}
+
+Staleness position_table_staleness(const PoolEntry& entry) {
+  if (!platform::file_exists(entry.table_path)) return Staleness::missing;
+  if (newer(entry.mab_path, entry.table_path)) return Staleness::source_newer;
+  const TableShape shape = table_shape(entry.table_path);
+  if (shape == TableShape::incomplete) return Staleness::incomplete;
+  if (shape != TableShape::position_table && shape != TableShape::unreadable) return Staleness::not_a_position_table;
+  return Staleness::current;
+}
+
 void update_position_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive) {
   const std::string& table = entry.table_path;
   const std::string& index = entry.index_path;
   XDELETEFILE(files::CFILENOEXT(table) + ".DBU");
 
-  if (platform::file_exists(table)) {
-    if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);
-    if (newer(entry.mab_path, table)) {
-      XDELETEFILE(table);
-    } else if (const TableShape shape = table_shape(table); shape == TableShape::incomplete) {
-      XOUT("Warnung: Datei " + table + " ist unvollst\xE4ndig und wird neu angelegt.");
-      XDELETEFILE(table);
-    } else if (shape != TableShape::position_table && shape != TableShape::unreadable) {
-      XOUT("Warnung: Datei " + table + " ist keine g\xFCltige ISBN-Tabelle und wird neu angelegt.");
-      XDELETEFILE(table);
-    } else {
-      mend_table(table, index_mode);
-    }
-  } else {
+  const Staleness staleness = position_table_staleness(entry);
+  if (staleness == Staleness::missing) {
     XDELETEFILE(index);
+  } else {
+    if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);
+    if (staleness == Staleness::incomplete)
+      XOUT("Warnung: Datei " + table + " ist unvollst\xE4ndig und wird neu angelegt.");
+    if (staleness == Staleness::not_a_position_table)
+      XOUT("Warnung: Datei " + table + " ist keine g\xFCltige ISBN-Tabelle und wird neu angelegt.");
+    if (staleness == Staleness::current) {
+      mend_table(table, index_mode);
+    } else {
+      XDELETEFILE(table);
+    }
   }
 
   bool cut_short = false;
   if (!platform::file_exists(table)) {
     XOUT("Datei " + table + " anlegen...");
-    const Build built = build_table(entry, index_mode, exclusive);
+    std::uint64_t rows = 0;
+    const Build built = build_table(entry, index_mode, exclusive, rows);
     cut_short = built == Build::cut_short;
     if (built != Build::failed && platform::file_exists(table)) {
+      const std::string reason = staleness_name(staleness);
+      record_file(FileAction::built, table, cut_short ? reason + ", cut short by Esc" : reason, rows);
       XOUT("Datei " + table + " wurde angelegt.");
       XDELETEFILE(index);
     } else {

@@ -58,6 +58,17 @@ class PositionScan {
   PositionRow row_;  // handed out, its storage reused from row to row
 };
 
+// Whether a pool's position table is to be built anew, and why.
+enum class Staleness { current, missing, source_newer, incomplete, not_a_position_table };
+const char* staleness_name(Staleness staleness);  // "MAB2 file newer", ... (run report)
+const char* staleness_text(Staleness staleness);  // "MAB2-Datei neuer", ... (console)
+Staleness position_table_staleness(const PoolEntry& entry);
+
+// The progress figure of a scan, to which the display adds "%  ":
+// "12.3/29.0 MB, 85.1 MB/s, noch  0:00:02,  42" (megabytes read of the file, the pace so
+// far, the time left at that pace, whole percent read). Drawn on a terminal only.
+std::string scan_figure(std::uint64_t offset, std::uint64_t size, double seconds);
+
 // The pool table step for one pool: staleness, table build, index build.
 void update_position_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive);
 

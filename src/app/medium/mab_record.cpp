@@ -1,4 +1,4 @@
-#include "app/pools/mab_record.h"
+#include "app/medium/mab_record.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 #pragma once
-// What the pool phase reads from MAB2 lines: record header lines with their labels,
+// What the pool phase and the medium check read from MAB2 lines: record header lines with their labels,
 // and the numbers of fields 540, 541, 542 (ISBN, ISSN, ISMN) and 551 (EAN).
 // Every function takes the line trimmed of surrounding blanks.
 
