@@ -129,7 +129,8 @@ class ConfigReader {
       for (const std::string& name : sections) count += text::equal_ignoring_case(name, section) ? 1 : 0;
       if (count > 1) warn("Sektion [" + std::string(section) + "] steht mehrfach in " + file_ + "; nur die erste gilt.");
       for (const std::string& key : split_names(files::GETPRIVATEPROFILESTRING(section, std::nullopt, "", file_))) {
-        if (known_key(section, key)) continue;
+        // A line beginning with ';' is a comment to a person, whatever it holds.
+        if (key.starts_with(';') || known_key(section, key)) continue;
         warn("Unbekannter Schl\xFCssel " + shown(key) + in_section(section) + " wird nicht beachtet.");
       }
     }
@@ -203,6 +204,7 @@ RunConfig read_config(const std::string& config_file) {
   c.start_isbn = text("Download", "Start", "");
   c.stop_percent = text::number_from_text(text("Download", "Stop", "")).whole_number();
   c.download_server = text("Download", "Server", "");
+  c.ca_file = path("Download", "CAFile");
   const long timeout = text::number_from_text(text("Download", "Timeout", "20000")).whole_number();
   c.download_timeout_ms = timeout > 0 ? timeout : 20000;
   const long connections = text::number_from_text(text("Download", "Connections", "1")).whole_number();

@@ -30,7 +30,8 @@ struct RunConfig {
   std::string not_found_dbf;    // `NotFoundDBF`: the not-found table; empty: beside the cover table or the executable
   std::string start_isbn;       // `Start`
   long stop_percent = 0;        // `Stop`; 0 = no stop
-  std::string download_server;  // `Download` `Server`: host or host:port
+  std::string download_server;  // `Download` `Server`: [http:// | https://]host[:port]
+  std::string ca_file;          // `Download` `CAFile`: PEM file of roots trusted besides the system's
   long download_timeout_ms = 20000;  // `Download` `Timeout`
   long connections = 1;         // [Download] Connections: exchanges in flight, 1..16
   std::string medium_version;   // first line of VERSION.TXT

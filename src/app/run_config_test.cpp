@@ -33,7 +33,8 @@ TEST(Configuration, EveryKeyWithItsSwitchRule) {
             "[DVD]\r\nPfad= E \r\nName= Medium \r\nDXPData=00\r\nCheck=no\r\nExklusive=0\r\nUseCDX=no\r\n"
             "[MAB]\r\nFilter=2\r\nPoolFilter=P1;P2\r\nMAB-Filter=700*\r\n"
             "[Download]\r\nCover=yes\r\nCover2Pool=1\r\nInternet= 1 \r\nCoverDBF=cover.dbf\r\n"
-            "CoverImportDBF=imp.dbf\r\nStart=978\r\nStop=abc\r\nServer=localhost:8080\r\nTimeout=500\r\n");
+            "CoverImportDBF=imp.dbf\r\nStart=978\r\nStop=abc\r\nServer=localhost:8080\r\nTimeout=500\r\n"
+            "CAFile= C:\\Certs\\Bild Server.pem \r\n");
   const RunConfig c = read_config(dir.path("t.ini"));
   EXPECT_EQ(c.config_file, dir.path("t.ini"));
   EXPECT_EQ(c.medium_root, "E:\\");
@@ -54,6 +55,7 @@ TEST(Configuration, EveryKeyWithItsSwitchRule) {
   EXPECT_EQ(c.stop_percent, 0);
   EXPECT_EQ(c.download_server, "localhost:8080");
   EXPECT_EQ(c.download_timeout_ms, 500);
+  EXPECT_EQ(c.ca_file, "C:\\Certs\\Bild Server.pem");
 
   dir.write("u.ini", "[DVD]\r\nCheck=0\r\nUseCDX=0\r\n[Download]\r\nStop= 42.5%\r\nTimeout=-3\r\n");
   const RunConfig u = read_config(dir.path("u.ini"));
@@ -103,7 +105,7 @@ TEST(Configuration, Utf8IsReadAsUtf8AndPathsKeepTheirBytes) {
 TEST(Configuration, UnknownKeysAndSwitchValuesAreWarnedAbout) {
   testing::TempDir dir;
   dir.write("k.ini",
-            "[DVD]\r\nPath=D:\\DVD\r\nName=N\r\nUseCDX=no\r\n[mab]\r\nfilter=3\r\nPoolFilter=P\r\n"
+            "[DVD]\r\nPath=D:\\DVD\r\nName=N\r\nUseCDX=no\r\n[mab]\r\n; Filter: 1 = check\r\nfilter=3\r\nPoolFilter=P\r\n"
             "[Download]\r\nCovr=1\r\nCover=yes\r\nInternet=\r\nConnections=2\r\nCAFile=ca.pem\r\nNotFoundDBF=nf.dbf\r\n"
             "[Eigenes]\r\nIrgendwas=1\r\n[DVD]\r\nPfad=E\r\n");
   const std::string file = dir.path("k.ini");

@@ -29,6 +29,7 @@
 #include "platform/path.h"
 #include "storage/cdx_index.h"
 #include "storage/ntx_index.h"
+#include "text/letter_case.h"
 
 namespace torvane::app {
 namespace {
@@ -135,7 +136,9 @@ constexpr const char* kUsage =
     "             MAB-Filter=ausgenommene Feldkennungen (700*, 540a)\r\n"
     "  [Download] Cover=0  Cover2Pool=0  CoverDBF=Covertabelle  CoverImportDBF=Importtabelle\r\n"
     "             Internet=0  Start=ISBN  Stop=Prozent (0: kein Halt)\r\n"
-    "             Server=Host[:Port] des Bildservers  Timeout=20000 (ms je Wartezeit)\r\n"
+    "             Server=[http://|https://]Host[:Port] des Bildservers  Timeout=20000 (ms je Wartezeit)\r\n"
+    "             CAFile=PEM-Datei mit weiteren Stammzertifikaten f\xFCr https://\r\n"
+    "             Connections=1 (1 bis 16 Abrufe zugleich)  NotFoundDBF=Tabelle oder Ordner\r\n"
     "\r\n"
     "Exit-Status: 0 bei jedem geordneten Ende, 1 nach einem unerwarteten Fehler (error.log),\r\n"
     "  2 bei falschem Aufruf. Mit --strict: 0 ohne Fehler, 3 Abbruch bei einer Startpr\xFC" "fung,\r\n"
@@ -180,6 +183,19 @@ int finish(Outcome outcome, int status) {
   return exit_status;
 }
 
+// What mends a damaged index that stopped the run: the next run builds a missing index
+// anew. Nothing for any other failure.
+std::optional<std::string> remedy_for(std::string_view message) {
+  constexpr std::string_view kCorruption = "Corruption detected: ";
+  const std::size_t at = message.find(kCorruption);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view file = message.substr(at + kCorruption.size());
+  file = file.substr(0, file.find(" (DOS Error"));
+  const std::string lower = text::lower(file);
+  if (!lower.ends_with(".cdx") && !lower.ends_with(".ntx")) return std::nullopt;
+  return "Hinweis: Datei " + std::string(file) + " ist besch\xE4" "digt; wird sie gel\xF6scht, legt der n\xE4" "chste Lauf sie neu an.";
+}
+
 void start_reporting(const CommandLine& line, const std::string& config_file) {
   Reporting& r = reporting();
   r.file = line.report_file;
@@ -189,7 +205,14 @@ void start_reporting(const CommandLine& line, const std::string& config_file) {
   r.header.version = kTitle;
   r.header.config_file = config_file;
   r.header.start_ns = platform::wall_clock_nanoseconds();
-  platform::set_quit_hook([] { finish(Outcome::failed, 1); });
+  platform::set_quit_hook([](const platform::Failure& failure) {
+    record_line(failure.message);
+    if (const auto hint = remedy_for(failure.message)) {
+      console_line(*hint);
+      append_run_log(*hint);
+    }
+    finish(Outcome::failed, 1);
+  });
 }
 
 // ---- The run -----------------------------------------------------------------------
@@ -287,6 +310,10 @@ int verify(const std::string& config_file) {
   register_table_drivers();
   const RunConfig config = read_config(config_file);
   note_configuration(config);
+  for (const std::string& warning : config.warnings) {
+    console_line(warning);  // the check writes no run log
+    record_line(warning);
+  }
   const std::vector<VerifyFinding> findings = verify_medium(config, files::I_EXENAME());
   for (const VerifyFinding& f : findings) reporting().findings.push_back({f.file, f.problem, f.remedy});
   finish(findings.empty() ? Outcome::ok : Outcome::errors, findings.empty() ? 0 : 5);

@@ -16,8 +16,8 @@ std::function<void(const std::string&)>& failure_log() {
   return log;
 }
 
-std::function<void()>& quit_hook() {
-  static std::function<void()> hook;
+std::function<void(const Failure&)>& quit_hook() {
+  static std::function<void(const Failure&)> hook;
   return hook;
 }
 
@@ -77,7 +77,7 @@ FailureHandler set_failure_handler(FailureHandler next) {
 
 void set_failure_log(std::function<void(const std::string&)> log) { failure_log() = std::move(log); }
 
-void set_quit_hook(std::function<void()> hook) { quit_hook() = std::move(hook); }
+void set_quit_hook(std::function<void(const Failure&)> hook) { quit_hook() = std::move(hook); }
 
 FailureChoice report_failure(const Failure& failure) {
   log_line(failure.message);
@@ -92,7 +92,7 @@ FailureChoice report_failure(const Failure& failure) {
     }
     console_write(shown + "\r\n");
     write_error_log(failure);
-    if (const std::function<void()> hook = std::exchange(quit_hook(), nullptr)) hook();
+    if (const auto hook = std::exchange(quit_hook(), nullptr)) hook(failure);
     std::exit(1);
   }
   return choice;

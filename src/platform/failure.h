@@ -38,8 +38,8 @@ FailureChoice report_failure(const Failure& failure);
 // The sink that logs every failure shown (the run log); set by the run driver.
 void set_failure_log(std::function<void(const std::string&)> log);
 
-// Called once when a failure ends the process (Quit), after error.log is written and
-// before the exit with status 1: the run report is written there.
-void set_quit_hook(std::function<void()> hook);
+// Called once with the failure that ends the process (Quit), after error.log is written
+// and before the exit with status 1: the run report is written there.
+void set_quit_hook(std::function<void(const Failure&)> hook);
 
 }  // namespace torvane::platform

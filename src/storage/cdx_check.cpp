@@ -19,8 +19,9 @@ enum class PageUse : std::uint8_t { none, tree, free };
 
 class Checker {
  public:
-  Checker(std::span<const std::uint8_t> bytes, std::uint32_t key_length, CheckResult& result)
-      : bytes_(bytes), key_length_(key_length), result_(result), use_(bytes.size() / kPageSize, PageUse::none) {
+  Checker(std::span<const std::uint8_t> bytes, std::uint32_t key_length, const KeyVisitor& visit, CheckResult& result)
+      : bytes_(bytes), key_length_(key_length), visit_(visit), result_(result),
+        use_(bytes.size() / kPageSize, PageUse::none) {
     std::fill_n(use_.begin(), kFirstTagPageOffset / kPageSize, PageUse::tree);
   }
 
@@ -34,7 +35,7 @@ class Checker {
       std::vector<Entry> next_expected;
       std::optional<bool> leaf_level;
       for (std::size_t p = 0; p < level.size(); ++p) {
-        Page page;
+        Page& page = page_;
         if (!read_page(level[p], page)) return false;
         if (page.root != top) return fail("root bit", level[p]);
         const std::uint32_t left = p == 0 ? kNoPage : level[p - 1];
@@ -83,18 +84,22 @@ class Checker {
     return true;
   }
 
+  // A leaf's keys go to the visitor. Keys ascend within a page (decode_page demands
+  // it), so only a page's first key is compared with the key before it.
   bool leaf(const Page& page) {
-    const auto raw = bytes_.subspan(page.offset, kPageSize);
-    const std::uint32_t used = leaf_used(page, kPad);
-    if (used > kKeyAreaSize || get_u16le(raw.subspan(kLfFree)) != kKeyAreaSize - used)
-      return fail("leaf free space", page.offset);
-    if (!as_layout_makes(page)) return fail("leaf bytes not as the layout makes them", page.offset);
-    auto& entries = result_.entries;
-    for (std::size_t i = 0; i < page.count(); ++i) {
-      Entry entry(std::string(page.key(i)), page.records[i]);
-      if (!entries.empty() && entry <= entries.back()) return fail("keys out of order", page.offset);
-      entries.push_back(std::move(entry));
+    if (!as_layout_makes(page)) {
+      const std::uint32_t used = leaf_used(page, kPad);
+      const bool free_space = used <= kKeyAreaSize &&
+                              get_u16le(bytes_.subspan(page.offset + kLfFree)) == kKeyAreaSize - used;
+      return fail(free_space ? "leaf bytes not as the layout makes them" : "leaf free space", page.offset);
     }
+    if (page.count() == 0) return true;
+    const auto first = std::pair(page.key(0), page.records[0]);
+    if (!last_key_.empty() && std::pair(std::string_view(last_key_), last_record_) >= first)
+      return fail("keys out of order", page.offset);
+    for (std::size_t i = 0; i < page.count(); ++i) visit_(page.key(i), page.records[i]);
+    last_key_.assign(page.last_key());
+    last_record_ = page.records.back();
     return true;
   }
 
@@ -123,8 +128,12 @@ class Checker {
 
   std::span<const std::uint8_t> bytes_;
   std::uint32_t key_length_;
+  const KeyVisitor& visit_;
   CheckResult& result_;
   std::vector<PageUse> use_;
+  Page page_;              // the page being checked, its storage kept from page to page
+  std::string last_key_;   // the last key visited, empty before the first
+  std::uint32_t last_record_ = 0;
 };
 
 // What is wrong with the compound and tag headers; empty when nothing.
@@ -170,14 +179,13 @@ std::string built_header_problem(std::span<const std::uint8_t> bytes, const Expe
 }
 
 // The tree and free list of a file whose headers passed.
-void check_tree(std::span<const std::uint8_t> bytes, CheckResult& result) {
+void check_tree(std::span<const std::uint8_t> bytes, const KeyVisitor& visit, CheckResult& result) {
   const auto tag = bytes.subspan(kFirstTagHeaderOffset);
-  Checker checker(bytes, get_u16le(tag.subspan(kHdrKeyLength)), result);
+  Checker checker(bytes, get_u16le(tag.subspan(kHdrKeyLength)), visit, result);
   result.ok = checker.tree(get_u32le(tag.subspan(kHdrRoot))) && checker.free_list(get_u32le(bytes.subspan(kHdrFreeList)));
-  if (!result.ok) result.entries.clear();
 }
 
-CheckResult check_with(std::string_view path, const Expected* expected) {
+CheckResult check_with(std::string_view path, const Expected* expected, const KeyVisitor& visit) {
   CheckResult result;
   const std::optional<std::string> file = platform::read_whole_file(path);
   if (!file) {
@@ -187,14 +195,28 @@ CheckResult check_with(std::string_view path, const Expected* expected) {
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(file->data()), file->size());
   result.problem = header_problem(bytes);
   if (result.problem.empty() && expected != nullptr) result.problem = built_header_problem(bytes, *expected);
-  if (result.problem.empty()) check_tree(bytes, result);
+  if (result.problem.empty()) check_tree(bytes, visit, result);
+  return result;
+}
+
+// The check with the keys collected into the result, kept only when the file is sound.
+CheckResult collected(std::string_view path, const Expected* expected) {
+  std::vector<std::pair<std::string, std::uint32_t>> entries;
+  CheckResult result = check_with(path, expected, [&](std::string_view key, std::uint32_t record) {
+    entries.emplace_back(std::string(key), record);
+  });
+  if (result.ok) result.entries = std::move(entries);
   return result;
 }
 
 }  // namespace
 
-CheckResult check_file(std::string_view path) { return check_with(path, nullptr); }
+CheckResult check_file(std::string_view path) { return collected(path, nullptr); }
 
-CheckResult check_file(std::string_view path, const Expected& expected) { return check_with(path, &expected); }
+CheckResult check_file(std::string_view path, const Expected& expected) { return collected(path, &expected); }
+
+CheckResult check_file(std::string_view path, const Expected& expected, const KeyVisitor& visit) {
+  return check_with(path, &expected, visit);
+}
 
 }  // namespace torvane::storage::cdx

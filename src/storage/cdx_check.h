@@ -8,6 +8,7 @@
 // once. A run killed while index pages were written fails it.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,5 +34,13 @@ struct Expected {
   std::uint32_t key_length = 0;
 };
 CheckResult check_file(std::string_view path, const Expected& expected);
+
+// Takes each key of the tag in key order with its record number, as the walk reaches it.
+using KeyVisitor = std::function<void(std::string_view key, std::uint32_t record)>;
+// The check above, handing the keys to `visit` instead of collecting them (entries
+// stays empty): a caller compares them with their records without holding them all.
+// Keys of a file found unsound may already have been handed over; judge them only
+// when the result is ok.
+CheckResult check_file(std::string_view path, const Expected& expected, const KeyVisitor& visit);
 
 }  // namespace torvane::storage::cdx

@@ -139,6 +139,12 @@ TEST_F(RunReport, AFatalCheckAndAnUnexpectedFailureHaveTheirOwnStatus) {
   const json doc = report();
   EXPECT_EQ(doc["outcome"], "failed");
   EXPECT_EQ(doc["exit_status"], 1);
+  ASSERT_FALSE(doc["messages"].empty());
+  EXPECT_NE(doc["messages"].back()["text"].get<std::string>().find("Corruption detected"), std::string::npos);
+  // What mends it is said, on the console and in the run log.
+  EXPECT_NE(failed.log.find("Hinweis: Datei "), std::string::npos) << failed.log;
+  EXPECT_NE(failed.log.find("pool.cdx ist besch\xE4" "digt; wird sie gel\xF6scht, legt der n\xE4" "chste Lauf sie neu an."),
+            std::string::npos) << failed.log;
 }
 
 TEST_F(RunReport, ABadCommandLineIsStatusTwo) {

@@ -42,6 +42,54 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
+// Takes a scheme ("http://" or "https://", in any case) off the front of text; true
+// when it was "https://".
+bool take_scheme(std::string_view& text) {
+  for (std::string_view scheme : {"http://", "https://"}) {
+    if (text.size() >= scheme.size() && text::equal_ignoring_case(text.substr(0, scheme.size()), scheme)) {
+      text.remove_prefix(scheme.size());
+      return scheme.size() == 8;
+    }
+  }
+  return false;
+}
+
+constexpr std::uint16_t kHttpsPort = 443;
+
+// "host" and "host:port" (an address with colons in brackets) of an authority, the
+// port defaulting to default_port; no value when it is no usable host and port.
+struct Authority {
+  std::string host;
+  std::uint16_t port;
+  bool bracketed;
+};
+std::optional<Authority> parse_authority(std::string_view text, std::uint16_t default_port) {
+  Authority a{"", default_port, false};
+  if (!text.empty() && text.front() == '[') {  // [address]:port
+    std::size_t close = text.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      auto p = rest.front() == ':' ? parse_port(rest.substr(1)) : std::nullopt;
+      if (!p) return std::nullopt;
+      a.port = *p;
+    }
+    text = text.substr(1, close - 1);
+    a.bracketed = true;
+  } else if (std::count(text.begin(), text.end(), ':') == 1) {
+    std::size_t colon = text.find(':');
+    auto p = parse_port(text.substr(colon + 1));
+    if (!p) return std::nullopt;
+    a.port = *p;
+    text = text.substr(0, colon);
+  }
+  if (!is_host_text(text)) return std::nullopt;
+  a.host = std::string(text);
+  return a;
+}
+
+bool is_redirect(int status) { return status == 301 || status == 302 || status == 307 || status == 308; }
+
 }  // namespace
 
 LookupLimits lookup_limits(long timeout_ms) {
@@ -57,34 +105,18 @@ std::optional<HttpTarget> download_target(std::string_view server, long timeout_
   HttpTarget target;
   target.wait_ms = static_cast<int>(limits.wait.count());
   target.total = limits.exchange;
-  std::string_view host = server.empty() ? kImageHost : server;
-  std::uint16_t port = kImagePort;
-  bool bracketed = false;
-  if (!host.empty() && host.front() == '[') {  // [address]:port
-    std::size_t close = host.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    std::string_view rest = host.substr(close + 1);
-    if (!rest.empty()) {
-      auto p = rest.front() == ':' ? parse_port(rest.substr(1)) : std::nullopt;
-      if (!p) return std::nullopt;
-      port = *p;
-    }
-    host = host.substr(1, close - 1);
-    bracketed = true;
-  } else if (std::count(host.begin(), host.end(), ':') == 1) {
-    std::size_t colon = host.find(':');
-    auto p = parse_port(host.substr(colon + 1));
-    if (!p) return std::nullopt;
-    port = *p;
-    host = host.substr(0, colon);
-  }
-  if (!is_host_text(host)) return std::nullopt;
-  target.host = std::string(host);
-  target.port = port;
-  target.host_header = bracketed ? "[" + target.host + "]" : target.host;
-  if (port != kImagePort) {
+  std::string_view rest = server.empty() ? kImageHost : server;
+  target.tls = take_scheme(rest);
+  if (rest.ends_with('/')) rest.remove_suffix(1);  // "https://host/" as a browser shows it
+  const std::uint16_t default_port = target.tls ? kHttpsPort : kImagePort;
+  const std::optional<Authority> authority = parse_authority(rest, default_port);
+  if (!authority) return std::nullopt;
+  target.host = authority->host;
+  target.port = authority->port;
+  target.host_header = authority->bracketed ? "[" + target.host + "]" : target.host;
+  if (target.port != default_port) {
     target.host_header += ':';
-    target.host_header += std::to_string(port);
+    target.host_header += std::to_string(target.port);
   }
   return target;
 }
@@ -129,6 +161,7 @@ Trouble trouble_of(const HttpResponse& response, Answer answer, const LookupLimi
     case ExchangeEnd::closed_early:
     case ExchangeEnd::malformed:
     case ExchangeEnd::too_large: return Trouble::unusable;
+    case ExchangeEnd::untrusted: return Trouble::untrusted;
   }
   return Trouble::unusable;
 }
@@ -155,6 +188,7 @@ std::string breaker_warning(Trouble reason) {
     case Trouble::too_slow: what = "antwortet zu langsam"; break;
     case Trouble::not_an_image: what = "liefert Seiten statt Bildern (Anmeldeseite oder Proxy?)"; break;
     case Trouble::unusable: what = "liefert keine brauchbaren Antworten"; break;
+    case Trouble::untrusted: what = "weist sich nicht mit einem g\xFCltigen Zertifikat aus"; break;
   }
   return "Warnung: Der Cover-Server " + what + ", in diesem Lauf werden keine Cover mehr heruntergeladen.";
 }
@@ -166,11 +200,12 @@ std::string cover_storage_key(std::string_view isbn10, const CoverSteps& steps) 
   return upper(key);
 }
 
-CoverFetch server_fetch(HttpTarget target) {
-  return [target = std::move(target)](std::string_view path, std::chrono::milliseconds allowed) {
+CoverFetch server_fetch(HttpTarget target, ChannelOpener open) {
+  return [target = std::move(target), open = std::move(open)](std::string_view path,
+                                                              std::chrono::milliseconds allowed) {
     HttpTarget bounded = target;
     bounded.total = std::min(bounded.total, allowed);
-    return http_exchange(bounded, path);
+    return http_exchange(bounded, path, open);
   };
 }
 
@@ -186,8 +221,44 @@ Attempt judge_attempt(HttpResponse response, const LookupLimits& limits) {
   attempt.answer = judge_answer(response);
   attempt.trouble = trouble_of(response, attempt.answer, limits);
   attempt.elapsed = response.elapsed;
+  attempt.certificate = response.certificate;
+  if (is_redirect(response.status)) attempt.redirect = std::move(response.location);
   if (attempt.answer == Answer::image) attempt.image = std::move(response.body);
   return attempt;
+}
+
+std::string https_server_setting(const HttpTarget& target, std::string_view location) {
+  if (target.tls) return "";
+  std::string_view rest = trim(location);
+  if (!take_scheme(rest)) return "";
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  const std::optional<Authority> authority = parse_authority(rest, kHttpsPort);
+  if (!authority || !text::equal_ignoring_case(authority->host, target.host)) return "";
+  std::string setting = "https://";
+  if (authority->bracketed) setting += '[';
+  setting += authority->host;
+  if (authority->bracketed) setting += ']';
+  if (authority->port != kHttpsPort) {
+    setting += ':';
+    setting += std::to_string(authority->port);
+  }
+  return setting;
+}
+
+std::string ServerNotices::note(const Attempt& attempt) {
+  if (attempt.trouble == Trouble::untrusted && !certificate_told_) {
+    certificate_told_ = true;
+    return "Warnung: Verbindung zum Cover-Server " + target_.host + " abgelehnt: " +
+           platform::certificate_problem_text(attempt.certificate) + ".";
+  }
+  if (!attempt.redirect.empty() && !redirect_told_) {
+    const std::string setting = https_server_setting(target_, attempt.redirect);
+    if (setting.empty()) return "";
+    redirect_told_ = true;
+    return "Warnung: Der Cover-Server " + target_.host + " leitet auf HTTPS um; Umleitungen werden nicht verfolgt, "
+           "bitte Server=" + setting + " in Sektion [Download] eintragen.";
+  }
+  return "";
 }
 
 TitleAnswers ask_title(std::string_view isbn10, const CoverFetch& fetch, const LookupLimits& limits,
@@ -219,6 +290,7 @@ CoverOutcome settle_title(std::string_view isbn10, const TitleAnswers& answers, 
       break;
     }
     breaker.note(answers[i].trouble);
+    if (steps.noted) steps.noted(answers[i]);
     if (answers[i].answer == Answer::image) {
       image = &answers[i].image;
       break;

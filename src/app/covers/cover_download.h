@@ -13,9 +13,10 @@
 // bytes (a final 0x1A not counted). The title is written to the not-found table only
 // when every answer was a definite "no": 404, 410, or a complete 2xx image of at most
 // 900 bytes (the server's placeholder). Anything else records nothing, so the title is
-// asked for again in a later run: a server that cannot be reached, times out, hangs up
-// early, answers with another status, or answers 2xx with a body that is no image at
-// all (a log-in page of a captive portal, a proxy's notice, a text).
+// asked for again in a later run: a server that cannot be reached, whose certificate
+// the check refuses (over HTTPS), that times out, hangs up early, answers with another
+// status (a redirect too: it is never followed), or answers 2xx with a body that is no
+// image at all (a log-in page of a captive portal, a proxy's notice, a text).
 //
 // Budgets, from the `Timeout` setting T (milliseconds per wait, 20000 by default):
 //   each wait        T, cut to what is left of the exchange
@@ -61,10 +62,11 @@ struct LookupLimits {
 };
 LookupLimits lookup_limits(long timeout_ms);
 
-// The target of the `Server` ("host" or "host:port", empty for the program's own
-// host) and `Timeout` (milliseconds per wait; 0 or less for the default) settings; its
-// whole exchange is bounded by the exchange budget. No value when the setting is not a
-// usable host and port.
+// The target of the `Server` ("host[:port]", "http://host[:port]" or
+// "https://host[:port]", empty for the program's own host; the port defaults to 80, or
+// 443 for https) and `Timeout` (milliseconds per wait; 0 or less for the default)
+// settings; its whole exchange is bounded by the exchange budget. No value when the
+// setting is not a usable host and port.
 std::optional<HttpTarget> download_target(std::string_view server, long timeout_ms);
 
 // The four request paths for an upper-cased ISBN-10, in the order they are tried.
@@ -89,6 +91,7 @@ enum class Trouble {
                  // came slowly
   not_an_image,  // a complete 2xx answer whose body is no image
   unusable,      // cut short, unreadable, too large, or a status that is no answer
+  untrusted,     // HTTPS: the server's certificate failed the check
 };
 Trouble trouble_of(const HttpResponse& response, Answer answer, const LookupLimits& limits);
 
@@ -115,11 +118,15 @@ class ServerBreaker {
 // The "Warnung: " line written when the breaker trips for this reason.
 std::string breaker_warning(Trouble reason);
 
+struct Attempt;
+
 struct CoverSteps {
   std::function<bool(std::string_view)> is_isbn10;          // ISISBN10
   std::function<std::string(std::string_view)> isbn2ean;     // ISBN2EAN (with hyphens)
   std::function<void(const std::string& key, const std::string& image)> store_cover;
   std::function<void(const std::string& key)> store_not_found;
+  // Told of each attempt the breaker notes, in that order; may be empty.
+  std::function<void(const Attempt& attempt)> noted;
 };
 
 // The key a title is stored under: ISBN2EAN of a valid ISBN-10 without hyphens (empty
@@ -128,7 +135,8 @@ std::string cover_storage_key(std::string_view isbn10, const CoverSteps& steps);
 
 // One exchange for one request path, allowed to take at most `allowed` in all.
 using CoverFetch = std::function<HttpResponse(std::string_view path, std::chrono::milliseconds allowed)>;
-CoverFetch server_fetch(HttpTarget target);
+// Exchanges with target over the channels open makes (TLS ones for an https target).
+CoverFetch server_fetch(HttpTarget target, ChannelOpener open = open_plain_channel);
 
 // The image server as the look-ups of one run see it.
 struct CoverServer {
@@ -154,8 +162,30 @@ struct Attempt {
   Trouble trouble = Trouble::no_answer;
   std::chrono::milliseconds elapsed{0};
   std::string image;
+  std::string redirect;  // where a redirect answer (301, 302, 307, 308) points
+  platform::CertificateProblem certificate = platform::CertificateProblem::none;
 };
 Attempt judge_attempt(HttpResponse response, const LookupLimits& limits);
+
+// The "Warnung: " lines the attempts of a run may call for, each once per run: the
+// server's certificate was refused (naming the host and why), and a plain-HTTP server
+// sends the look-ups on to HTTPS on the same host (suggesting the setting that asks
+// there; the redirect itself is never followed, the request paths stay fixed).
+class ServerNotices {
+ public:
+  explicit ServerNotices(HttpTarget target) : target_(std::move(target)) {}
+  // The line this attempt calls for; "" when none, or when it was given already.
+  std::string note(const Attempt& attempt);
+
+ private:
+  HttpTarget target_;
+  bool certificate_told_ = false;
+  bool redirect_told_ = false;
+};
+
+// The `Server` setting that asks on HTTPS where location points, when it is an https
+// URL on the host of a plain-HTTP target; "" otherwise.
+std::string https_server_setting(const HttpTarget& target, std::string_view location);
 
 // The attempts made for one title, in the order of the request paths.
 using TitleAnswers = std::vector<Attempt>;

@@ -23,7 +23,12 @@ std::string jpeg(std::size_t size) {
 
 HttpResponse answer(int status, std::string body, ExchangeEnd end = ExchangeEnd::complete,
                     std::chrono::milliseconds elapsed = std::chrono::milliseconds(0)) {
-  return HttpResponse{end, status, std::move(body), elapsed};
+  HttpResponse r;
+  r.end = end;
+  r.status = status;
+  r.body = std::move(body);
+  r.elapsed = elapsed;
+  return r;
 }
 
 std::string html_page() { return "<html><body>Bitte melden Sie sich an" + std::string(2000, '.') + "</body></html>"; }
@@ -75,12 +80,19 @@ TEST(DownloadTarget, ServerSetting) {
     const char* host;
     int port;
     const char* host_header;
+    bool tls = false;
   } cases[] = {
       {"", true, "covers.torvane.invalid", 80, "covers.torvane.invalid"},
       {"  img.example  ", true, "img.example", 80, "img.example"},
       {"img.example:8080", true, "img.example", 8080, "img.example:8080"},
       {"127.0.0.1:80", true, "127.0.0.1", 80, "127.0.0.1"},
       {"[::1]:8080", true, "::1", 8080, "[::1]:8080"},
+      {"http://img.example", true, "img.example", 80, "img.example"},
+      {"HTTP://img.example:8080/", true, "img.example", 8080, "img.example:8080"},
+      {"https://img.example", true, "img.example", 443, "img.example", true},
+      {"Https://img.example:443/", true, "img.example", 443, "img.example", true},
+      {"https://img.example:80", true, "img.example", 80, "img.example:80", true},
+      {"https://[::1]:8443", true, "::1", 8443, "[::1]:8443", true},
       {"img.example:", false, "", 0, ""},
       {"img.example:0", false, "", 0, ""},
       {"img.example:65536", false, "", 0, ""},
@@ -88,6 +100,10 @@ TEST(DownloadTarget, ServerSetting) {
       {":8080", false, "", 0, ""},
       {"img.example\r\nX-Evil: 1", false, "", 0, ""},
       {"two words", false, "", 0, ""},
+      {"https://", false, "", 0, ""},
+      {"https://img.example/covers", false, "", 0, ""},
+      {"ftp://img.example", false, "", 0, ""},
+      {"https//img.example", false, "", 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setting);
@@ -96,12 +112,56 @@ TEST(DownloadTarget, ServerSetting) {
     if (!t) continue;
     EXPECT_EQ(t->host, c.host);
     EXPECT_EQ(t->port, c.port);
+    EXPECT_EQ(t->tls, c.tls);
     EXPECT_EQ(t->host_header, c.host_header);
     EXPECT_EQ(t->wait_ms, 20000);
     EXPECT_EQ(t->total, std::chrono::seconds(15));
   }
   EXPECT_EQ(download_target("", 1500)->wait_ms, 1500);
   EXPECT_EQ(download_target("", 1500)->total, std::chrono::milliseconds(4500));
+}
+
+TEST(ServerNotices, EachKindOnceARun) {
+  const HttpTarget plain = *download_target("img.example:8080", 0);
+  const HttpTarget secure = *download_target("https://img.example", 0);
+  const auto redirect = [](std::string location) {
+    Attempt a;
+    a.trouble = Trouble::unusable;
+    a.redirect = std::move(location);
+    return a;
+  };
+  struct Case {
+    const char* location;
+    const char* setting;  // for the plain target
+  } cases[] = {
+      {"https://img.example/images/P/1.jpg", "https://img.example"},
+      {"  HTTPS://IMG.example:8443/x?y", "https://IMG.example:8443"},
+      {"https://img.example:443", "https://img.example"},
+      {"https://other.example/x", ""},   // another host: not the same service
+      {"http://img.example/x", ""},      // not to HTTPS
+      {"/images/P/1.jpg", ""},           // a path on the same server
+      {"https://img.example:99999/", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(https_server_setting(plain, c.location), c.setting) << c.location;
+    EXPECT_EQ(https_server_setting(secure, c.location), "") << c.location;
+  }
+
+  ServerNotices notices(plain);
+  EXPECT_EQ(notices.note(redirect("https://other.example/x")), "");
+  EXPECT_EQ(notices.note(redirect("https://img.example/x")),
+            "Warnung: Der Cover-Server img.example leitet auf HTTPS um; Umleitungen werden nicht verfolgt, "
+            "bitte Server=https://img.example in Sektion [Download] eintragen.");
+  EXPECT_EQ(notices.note(redirect("https://img.example/x")), "");
+  Attempt refused;
+  refused.trouble = Trouble::untrusted;
+  refused.certificate = platform::CertificateProblem::expired;
+  EXPECT_EQ(notices.note(refused),
+            "Warnung: Verbindung zum Cover-Server img.example abgelehnt: Zertifikat abgelaufen.");
+  refused.certificate = platform::CertificateProblem::wrong_name;
+  EXPECT_EQ(notices.note(refused), "");
+  EXPECT_EQ(notices.note(Attempt{}), "");
 }
 
 TEST(LookupLimits, FromTheTimeout) {
@@ -150,6 +210,8 @@ TEST(TroubleOf, WhatAnAttemptTellsTheBreaker) {
       {"cut short", answer(200, jpeg(2000), ExchangeEnd::closed_early), Trouble::unusable},
       {"malformed", answer(0, "", ExchangeEnd::malformed), Trouble::unusable},
       {"too large", answer(200, "", ExchangeEnd::too_large), Trouble::unusable},
+      {"redirect", answer(301, ""), Trouble::unusable},
+      {"certificate refused", answer(0, "", ExchangeEnd::untrusted), Trouble::untrusted},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(trouble_of(c.response, judge_answer(c.response), limits), c.expected) << c.name;
@@ -187,6 +249,8 @@ TEST(ServerBreaker, WarningSaysWhatHappened) {
   EXPECT_EQ(breaker_warning(Trouble::not_an_image),
             "Warnung: Der Cover-Server liefert Seiten statt Bildern (Anmeldeseite oder Proxy?)" + tail);
   EXPECT_EQ(breaker_warning(Trouble::unusable), "Warnung: Der Cover-Server liefert keine brauchbaren Antworten" + tail);
+  EXPECT_EQ(breaker_warning(Trouble::untrusted),
+            "Warnung: Der Cover-Server weist sich nicht mit einem g\xFCltigen Zertifikat aus" + tail);
 }
 
 // The ISBN toolkit, as far as these tests need it: 316148410X has a known range,
@@ -207,6 +271,7 @@ struct FakeTables {
         },
         [this](const std::string& key, const std::string& image) { covers.emplace_back(key, image); },
         [this](const std::string& key) { not_found.push_back(key); },
+        {},
     };
   }
 };
@@ -468,6 +533,30 @@ TEST(GetCoverOverLoopback, ATitleCostsItsBudgetAtMost) {
     EXPECT_TRUE(local.breaker.tripped());
     EXPECT_EQ(local.breaker.reason(), c.reason);
   }
+}
+
+TEST(GetCoverOverLoopback, ARedirectToHttpsIsNotFollowedAndToldOnce) {
+  HttpTestServer server([](const std::string& path) {
+    return ScriptedReply{"HTTP/1.1 301 Moved Permanently\r\nLocation: https://127.0.0.1" + path +
+                         "\r\nContent-Length: 0\r\n\r\n"};
+  });
+  CoverServer local = local_server(server.port());
+  ServerNotices notices(*download_target("127.0.0.1:" + std::to_string(server.port()), 0));
+  std::vector<std::string> lines;
+  FakeTables t;
+  CoverSteps steps = t.steps();
+  steps.noted = [&](const Attempt& a) {
+    if (std::string line = notices.note(a); !line.empty()) lines.push_back(line);
+  };
+  EXPECT_EQ(GETCOVER("316148410X", local, steps), CoverOutcome::unreachable);
+  const auto paths = cover_request_paths("316148410X");
+  EXPECT_EQ(server.paths(), std::vector<std::string>(paths.begin(), paths.end()));
+  EXPECT_TRUE(t.covers.empty() && t.not_found.empty());
+  EXPECT_EQ(lines, std::vector<std::string>{"Warnung: Der Cover-Server 127.0.0.1 leitet auf HTTPS um; Umleitungen "
+                                            "werden nicht verfolgt, bitte Server=https://127.0.0.1 in Sektion "
+                                            "[Download] eintragen."});
+  EXPECT_TRUE(local.breaker.tripped());
+  EXPECT_EQ(local.breaker.reason(), Trouble::unusable);
 }
 
 TEST(GetCoverOverLoopback, RefusedConnectionFourAttempts) {

@@ -1,5 +1,7 @@
 #include "app/covers/cover_flags.h"
 
+#include <cstdio>
+
 #include "app/console.h"
 #include "app/covers/cover_tables.h"
 #include "app/medium/file_times.h"
@@ -9,6 +11,7 @@
 #include "app/medium/report_lines.h"
 #include "app/medium/table_open.h"
 #include "files/ini_file.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "text/letter_case.h"
 
@@ -44,13 +47,21 @@ std::unique_ptr<DbfTable> open_pool(const RunConfig& config) {
   return pool;
 }
 
-// One pass over the pool table for cover table n.
+// One pass over the pool table for cover table n. The figure is made anew only when
+// its percentage changes.
 void flag_pass(DbfTable& pool, DbfTable& covers, int n, FlagCounts& counts, ProgressDisplay& progress) {
   KeyLookup cover_keys(covers);
   const std::uint64_t keys = pool.key_count();
+  const std::uint64_t started_ms = platform::steady_milliseconds();
+  std::uint64_t shown = 101;
   EscPoll esc;
   for (pool.go_top(); !pool.eof();) {
-    progress.show(std::to_string(whole_percent(pool.key_number(), keys)));
+    const std::uint64_t done = pool.key_number();
+    if (const std::uint64_t percent = whole_percent(done, keys); percent != shown) {
+      shown = percent;
+      const double seconds = static_cast<double>(platform::steady_milliseconds() - started_ms) / 1000.0;
+      progress.show(flag_figure(n, done, keys, seconds));
+    }
     // The whole field, blanks included: a blank ISBN is no prefix of every key.
     const std::string isbn = pool.text("ISBN");
     const std::string_view key = without_trailing_blanks(isbn);
@@ -75,6 +86,16 @@ void flag_pass(DbfTable& pool, DbfTable& covers, int n, FlagCounts& counts, Prog
 }
 
 }  // namespace
+
+std::string flag_figure(int table, std::uint64_t done, std::uint64_t total, double seconds) {
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
+  const int width = static_cast<int>(std::to_string(total).size());
+  char figure[160];
+  std::snprintf(figure, sizeof figure, "Cover-Tabelle %d: %*llu/%llu Eintr\xE4ge, %9.1f/s, noch %8s, %3llu", table,
+                width, static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), rate,
+                time_left(done, total, seconds).c_str(), static_cast<unsigned long long>(whole_percent(done, total)));
+  return figure;
+}
 
 void update_cover_flags(const RunConfig& config) {
   const std::string pool_path = pool_table_path(config.medium_root);

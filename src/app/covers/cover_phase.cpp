@@ -19,6 +19,7 @@
 #include "isbn/numbers.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
+#include "platform/tls_channel.h"
 #include "storage/dbf_table.h"
 #include "text/letter_case.h"
 
@@ -139,15 +140,54 @@ class AheadProgress {
   std::uint64_t next_ms_ = 0;
 };
 
+// The roots the HTTPS look-ups trust: the system's and those of `CAFile`. A CAFile that
+// cannot be read or holds no certificate is reported and left out; the look-ups go on
+// with the system's roots, so a server that only that file would vouch for is refused
+// (and reported), never trusted. Not valid when TLS cannot be set up at all.
+platform::TlsTrust trust_for_run(const std::string& ca_file) {
+  if (!ca_file.empty()) {
+    const std::string fallback = "; es gelten nur die Stammzertifikate des Systems.";
+    if (const std::optional<std::string> pem = platform::read_whole_file(ca_file); !pem) {
+      XOUT("Warnung: CAFile " + ca_file +
+           (platform::file_exists(ca_file) ? " kann nicht gelesen werden" : " ist nicht vorhanden") + fallback);
+    } else if (platform::TlsTrust trust = platform::TlsTrust::create(*pem); trust.is_valid()) {
+      return trust;
+    } else {
+      XOUT("Warnung: CAFile " + ca_file + " enth\xE4lt kein lesbares Zertifikat" + fallback);
+    }
+  }
+  return platform::TlsTrust::create("");
+}
+
+// The image server of the run's settings; no value, after a "Warnung: " line, when it
+// cannot be asked.
+std::optional<HttpTarget> run_target(const RunConfig& config, ChannelOpener& open) {
+  std::optional<HttpTarget> target = download_target(config.download_server, config.download_timeout_ms);
+  if (!target) {
+    XOUT("Warnung: Server-Eintrag " + config.download_server +
+         " ist ung\xFCltig, es werden keine Cover heruntergeladen.");
+    return std::nullopt;
+  }
+  open = open_plain_channel;
+  if (!target->tls) return target;
+  platform::TlsTrust trust = trust_for_run(config.ca_file);
+  if (!trust.is_valid()) {
+    XOUT("Warnung: HTTPS l\xE4sst sich auf diesem System nicht einrichten, es werden keine Cover heruntergeladen.");
+    return std::nullopt;
+  }
+  open = tls_channel_opener(std::move(trust));
+  return target;
+}
+
 class CoverPass {
  public:
   CoverPass(const RunConfig& config, Tables& tables) : config_(config), t_(tables) {
     if (!config.internet) return;
-    if (auto target = download_target(config.download_server, config.download_timeout_ms)) {
-      server_.emplace(CoverServer{server_fetch(std::move(*target)), lookup_limits(config.download_timeout_ms), {}});
-    } else {
-      XOUT("Warnung: Server-Eintrag " + config.download_server +
-           " ist ung\xFCltig, es werden keine Cover heruntergeladen.");
+    ChannelOpener open;
+    if (auto target = run_target(config, open)) {
+      notices_.emplace(*target);
+      CoverFetch fetch = server_fetch(std::move(*target), std::move(open));
+      server_.emplace(CoverServer{std::move(fetch), lookup_limits(config.download_timeout_ms), {}});
     }
     steps_.is_isbn10 = [](std::string_view text) { return isbn::ISISBN10(text); };
     steps_.isbn2ean = [](std::string_view text) { return isbn::ISBN2EAN(text); };
@@ -156,6 +196,9 @@ class CoverPass {
     };
     steps_.store_not_found = [this](const std::string& key) {
       append_keyed(*t_.not_found, *t_.not_found_keys, key, nullptr);
+    };
+    steps_.noted = [this](const Attempt& attempt) {
+      if (const std::string line = notices_->note(attempt); !line.empty()) XOUT(line);
     };
   }
 
@@ -354,6 +397,7 @@ class CoverPass {
   const RunConfig& config_;
   Tables& t_;
   std::optional<CoverServer> server_;
+  std::optional<ServerNotices> notices_;  // with server_
   CoverSteps steps_;
   bool breaker_reported_ = false;
   LookupWorkers* workers_ = nullptr;  // while titles are asked ahead

@@ -43,7 +43,8 @@ struct Lacking {
 
 Lacking count_lacking(const RunConfig& config) {
   const IsbnKeyMap covers = keys_of(config.cover_dbf, "COVER");
-  const IsbnKeyMap not_found = keys_of(not_found_place(config, files::I_EXENAME()).path, "NOTFOUND");
+  const auto not_found_table = existing_not_found_table(config, files::I_EXENAME());
+  const IsbnKeyMap not_found = not_found_table ? keys_of(*not_found_table, "NOTFOUND") : IsbnKeyMap();
   const IsbnKeyMap imported = config.cover_import_dbf.empty() ? IsbnKeyMap() : keys_of(config.cover_import_dbf, "TMPCOVER");
   Lacking lacking;
   auto pool = open_pool_table(pool_table_path(config.medium_root), reading("POOL"), true);

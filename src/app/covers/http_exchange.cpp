@@ -121,6 +121,8 @@ void ResponseParser::on_header_line() {
     }
     has_length_ = true;
     length_ = length;
+  } else if (text::equal_ignoring_case(name, "Location")) {
+    location_ = std::string(value);
   }
 }
 
@@ -128,6 +130,7 @@ void ResponseParser::on_headers_end() {
   if (status_ < 200) {  // an interim answer: the real one follows
     chunked_ = has_length_ = false;
     length_ = 0;
+    location_.clear();
     state_ = State::status_line;
   } else if (status_ == 204 || status_ == 304) {
     state_ = State::complete;
@@ -252,6 +255,7 @@ const char* exchange_end_name(ExchangeEnd end) {
     case ExchangeEnd::closed_early: return "closed_early";
     case ExchangeEnd::malformed: return "malformed";
     case ExchangeEnd::too_large: return "too_large";
+    case ExchangeEnd::untrusted: return "untrusted";
   }
   return "unknown";
 }
@@ -270,12 +274,41 @@ class SocketChannel final : public ByteChannel {
   platform::Socket socket_;
 };
 
+class TlsByteChannel final : public ByteChannel {
+ public:
+  explicit TlsByteChannel(platform::TlsChannel channel) : channel_(std::move(channel)) {}
+  platform::NetStatus send_all(std::string_view bytes, int wait_ms) override {
+    return channel_.send_all(bytes, wait_ms);
+  }
+  platform::Socket::Received receive(std::span<std::uint8_t> out, int wait_ms) override {
+    return channel_.receive(out, wait_ms);
+  }
+
+ private:
+  platform::TlsChannel channel_;
+};
+
 }  // namespace
 
-std::unique_ptr<ByteChannel> open_plain_channel(const HttpTarget& target, int wait_ms) {
+OpenedChannel open_plain_channel(const HttpTarget& target, int wait_ms) {
   platform::Socket socket = platform::Socket::connect(target.host, target.port, wait_ms);
-  if (!socket.is_open()) return nullptr;
-  return std::make_unique<SocketChannel>(std::move(socket));
+  if (!socket.is_open()) return {nullptr, socket.status()};
+  return {std::make_unique<SocketChannel>(std::move(socket)), platform::NetStatus::ok};
+}
+
+ChannelOpener tls_channel_opener(platform::TlsTrust trust) {
+  return [trust = std::move(trust)](const HttpTarget& target, int wait_ms) -> OpenedChannel {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+    platform::Socket socket = platform::Socket::connect(target.host, target.port, wait_ms);
+    if (!socket.is_open()) return {nullptr, socket.status()};
+    // The handshake gets what the connection left of the wait.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int handshake_ms = static_cast<int>(std::max<long long>(left, 1));
+    platform::TlsChannel channel = platform::TlsChannel::open(std::move(socket), target.host, trust, handshake_ms);
+    if (!channel.is_open()) return {nullptr, channel.status(), channel.problem()};
+    return {std::make_unique<TlsByteChannel>(std::move(channel)), platform::NetStatus::ok};
+  };
 }
 
 HttpResponse http_exchange(const HttpTarget& target, std::string_view path, const ChannelOpener& open) {
@@ -294,9 +327,11 @@ HttpResponse http_exchange(const HttpTarget& target, std::string_view path, cons
     response.end = end;
     response.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   };
-  std::unique_ptr<ByteChannel> channel = open(target, next_wait());
+  OpenedChannel opened = open(target, next_wait());
+  std::unique_ptr<ByteChannel> channel = std::move(opened.channel);
   if (!channel) {
-    end_as(ExchangeEnd::no_connection);
+    response.certificate = opened.certificate;
+    end_as(opened.status == platform::NetStatus::untrusted ? ExchangeEnd::untrusted : ExchangeEnd::no_connection);
     return response;
   }
   platform::NetStatus sent = channel->send_all(http_request(target.host_header, path), next_wait());
@@ -332,6 +367,7 @@ HttpResponse http_exchange(const HttpTarget& target, std::string_view path, cons
   if (parser.state() == ResponseParser::State::malformed) end = ExchangeEnd::malformed;
   if (parser.state() == ResponseParser::State::too_large) end = ExchangeEnd::too_large;
   response.status = parser.status();
+  response.location = parser.location();
   response.body = parser.take_body();
   end_as(end);
   return response;

@@ -10,6 +10,10 @@
 // they arrive, so that every rule about lines, lengths and chunks is tested without a
 // socket. Nothing is written to disk: the body stays in memory.
 //
+// Over HTTPS the same request bytes go through a TLS channel and the answer is read by
+// the same parser with the same limits and time bounds; only opening the channel
+// differs (tls_channel_opener).
+//
 //   status_line -> headers -> body_sized ----------------------------> complete
 //                          -> body_to_close (ends when the peer closes) -> complete
 //                          -> chunk_size -> chunk_data -> chunk_end -+
@@ -32,6 +36,7 @@
 #include <string_view>
 
 #include "platform/socket.h"
+#include "platform/tls_channel.h"
 
 namespace torvane::app {
 
@@ -76,6 +81,8 @@ class ResponseParser {
   bool finished() const { return state_ == State::complete || failed(); }
   bool failed() const { return state_ == State::malformed || state_ == State::too_large; }
   int status() const { return status_; }  // 0 until the status line was read
+  // The Location header of the answer (the last one), as sent; "" when there is none.
+  const std::string& location() const { return location_; }
   const std::string& body() const { return body_; }
   std::string take_body() { return std::move(body_); }
   // How many bytes the next read should ask for: a piece, but no more than the rest of
@@ -101,6 +108,7 @@ class ResponseParser {
   std::uint64_t length_ = 0;     // announced Content-Length
   std::uint64_t remaining_ = 0;  // bytes left of the body or of the current chunk
   std::size_t head_bytes_ = 0;   // status, header and trailer bytes so far
+  std::string location_;
   std::string body_;
 };
 
@@ -112,6 +120,7 @@ enum class ExchangeEnd {
   closed_early,   // the server closed before the response was complete
   malformed,      // the answer is not a readable HTTP response
   too_large,      // the body exceeds kHttpMaxBody
+  untrusted,      // HTTPS: the server's certificate failed the check
 };
 
 const char* exchange_end_name(ExchangeEnd end);
@@ -121,11 +130,14 @@ struct HttpResponse {
   int status = 0;    // the status code, 0 when no status line was read
   std::string body;  // the body as far as it arrived
   std::chrono::milliseconds elapsed{0};  // the whole exchange, name resolution included
+  std::string location;  // the Location header, "" when there is none
+  platform::CertificateProblem certificate = platform::CertificateProblem::none;  // why untrusted
 };
 
 struct HttpTarget {
   std::string host;                  // name or address to connect to
   std::uint16_t port = 80;
+  bool tls = false;                  // "https": the exchange runs inside TLS
   std::string host_header;           // the Host line's value
   int wait_ms = 20000;               // connecting and every wait for data
   std::chrono::milliseconds total{std::chrono::seconds(15)};  // the whole exchange
@@ -141,9 +153,20 @@ class ByteChannel {
   virtual platform::Socket::Received receive(std::span<std::uint8_t> out, int wait_ms) = 0;
 };
 
-// Opens a channel to the target within wait_ms; nullptr when no connection came.
-using ChannelOpener = std::function<std::unique_ptr<ByteChannel>(const HttpTarget& target, int wait_ms)>;
-std::unique_ptr<ByteChannel> open_plain_channel(const HttpTarget& target, int wait_ms);
+// A channel, or why there is none: no connection came (channel is nullptr, status tells
+// the socket's reason), or the certificate was refused (status untrusted).
+struct OpenedChannel {
+  std::unique_ptr<ByteChannel> channel;
+  platform::NetStatus status = platform::NetStatus::failed;
+  platform::CertificateProblem certificate = platform::CertificateProblem::none;
+};
+
+// Opens a channel to the target within wait_ms.
+using ChannelOpener = std::function<OpenedChannel(const HttpTarget& target, int wait_ms)>;
+OpenedChannel open_plain_channel(const HttpTarget& target, int wait_ms);
+// Opens TLS channels that trust the roots of trust: the TCP connection and the
+// handshake together within wait_ms, the certificate checked for the target's host.
+ChannelOpener tls_channel_opener(platform::TlsTrust trust);
 
 // Runs one exchange: open a channel, send the request for path, read the response.
 // Safe to run on several threads at once, each with its own exchange.

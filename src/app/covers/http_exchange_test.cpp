@@ -7,6 +7,9 @@
 #include <string>
 
 #include "support/http_test_server.h"
+#ifndef _WIN32
+#include "support/tls_test_server.h"
+#endif
 
 namespace torvane::app {
 namespace {
@@ -191,6 +194,17 @@ TEST(ResponseParser, ReadsNoMoreThanAPieceOrTheRestOfTheBody) {
   EXPECT_EQ(p.wanted(), 476u);
 }
 
+TEST(ResponseParser, KeepsTheLocationOfTheFinalAnswer) {
+  ResponseParser p;
+  p.feed("HTTP/1.1 100 Continue\r\nLocation: /interim\r\n\r\n");
+  p.feed("HTTP/1.1 301 Moved\r\nlocation:  https://img.example/a.jpg \r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(p.state(), State::complete);
+  EXPECT_EQ(p.location(), "https://img.example/a.jpg");
+  ResponseParser none;
+  none.feed("HTTP/1.1 100 Continue\r\nLocation: /interim\r\n\r\nHTTP/1.1 404 No\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(none.location(), "");
+}
+
 TEST(HttpRequest, ExactBytes) {
   EXPECT_EQ(http_request("img.example:8080", "/images/P/316148410X.03.MZZZZZZZ.jpg"),
             "GET /images/P/316148410X.03.MZZZZZZZ.jpg HTTP/1.1\r\n"
@@ -309,6 +323,94 @@ TEST(HttpExchange, WaitsAreBounded) {
     EXPECT_LT(steady_clock::now() - start, seconds(3));
   }
 }
+
+#ifndef _WIN32
+// Over HTTPS, against the local TLS server and its own certificate authority.
+
+using torvane::testing::TlsTestCertificate;
+using torvane::testing::TlsTestServer;
+
+HttpTarget local_tls(std::uint16_t port, int wait_ms = 2000) {
+  HttpTarget t = local(port, wait_ms);
+  t.host = "localhost";
+  t.host_header = "localhost:" + std::to_string(port);
+  t.tls = true;
+  return t;
+}
+
+const ChannelOpener& trusting_test_root() {
+  static const ChannelOpener open = tls_channel_opener(platform::TlsTrust::create(TlsTestServer::ca_pem()));
+  return open;
+}
+
+TEST(HttpsExchange, TheSameRequestBytesAndAnswersAsOverHttp) {
+  const std::string image(3000, '\x5A');
+  for (const std::string& reply : {HttpTestServer::response(200, image), HttpTestServer::chunked(200, image, 700),
+                                   HttpTestServer::response(200, image, false)}) {
+    TlsTestServer server(TlsTestCertificate::valid, [&](const std::string&) { return ScriptedReply{reply}; });
+    const HttpTarget target = local_tls(server.port());
+    HttpResponse r = http_exchange(target, "/a/b.jpg", trusting_test_root());
+    EXPECT_EQ(r.end, ExchangeEnd::complete) << exchange_end_name(r.end);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, image);
+    EXPECT_EQ(server.requests(), std::vector<std::string>{http_request(target.host_header, "/a/b.jpg")});
+  }
+  // The same limits: a header line over 500 bytes ends the exchange.
+  TlsTestServer overrun(TlsTestCertificate::valid, [](const std::string&) {
+    return ScriptedReply{"HTTP/1.1 200 OK\r\nX: " + std::string(600, 'y') + "\r\n\r\n"};
+  });
+  EXPECT_EQ(http_exchange(local_tls(overrun.port()), "/x", trusting_test_root()).end, ExchangeEnd::malformed);
+}
+
+TEST(HttpsExchange, ARefusedCertificateEndsBeforeTheRequest) {
+  const struct {
+    TlsTestCertificate certificate;
+    platform::CertificateProblem problem;
+  } cases[] = {{TlsTestCertificate::expired, platform::CertificateProblem::expired},
+               {TlsTestCertificate::unknown_issuer, platform::CertificateProblem::unknown_issuer},
+               {TlsTestCertificate::wrong_name, platform::CertificateProblem::wrong_name}};
+  for (const auto& c : cases) {
+    TlsTestServer server(c.certificate,
+                         [](const std::string&) { return ScriptedReply{HttpTestServer::response(200, "x")}; });
+    HttpResponse r = http_exchange(local_tls(server.port()), "/x", trusting_test_root());
+    EXPECT_EQ(r.end, ExchangeEnd::untrusted) << exchange_end_name(r.end);
+    EXPECT_EQ(r.certificate, c.problem);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(server.requests().empty());
+  }
+  // Without the test root, the system's roots alone do not vouch for the server.
+  TlsTestServer server(TlsTestCertificate::valid, [](const std::string&) { return ScriptedReply{"x"}; });
+  HttpResponse r = http_exchange(local_tls(server.port()), "/x", tls_channel_opener(platform::TlsTrust::create("")));
+  EXPECT_EQ(r.end, ExchangeEnd::untrusted);
+  EXPECT_EQ(r.certificate, platform::CertificateProblem::unknown_issuer);
+}
+
+TEST(HttpsExchange, WaitsAreBounded) {
+  using namespace std::chrono;
+  // Stops in the middle of the handshake: the wait, cut to the exchange's budget.
+  {
+    TlsTestServer server{TlsTestServer::StallInHandshake{}};
+    HttpTarget t = local_tls(server.port(), 5000);
+    t.total = milliseconds(300);
+    const auto start = steady_clock::now();
+    HttpResponse r = http_exchange(t, "/x", trusting_test_root());
+    EXPECT_EQ(r.end, ExchangeEnd::no_connection) << exchange_end_name(r.end);
+    EXPECT_LT(steady_clock::now() - start, seconds(3));
+  }
+  // Drips the answer a byte at a time inside TLS: the whole exchange is bounded.
+  {
+    const std::string reply = HttpTestServer::response(200, std::string(2000, 'z'));
+    TlsTestServer server(TlsTestCertificate::valid,
+                         [&](const std::string&) { return ScriptedReply{reply, {}, milliseconds(20)}; });
+    HttpTarget t = local_tls(server.port(), 500);
+    t.total = milliseconds(400);
+    const auto start = steady_clock::now();
+    HttpResponse r = http_exchange(t, "/x", trusting_test_root());
+    EXPECT_EQ(r.end, ExchangeEnd::timed_out) << exchange_end_name(r.end);
+    EXPECT_LT(steady_clock::now() - start, seconds(3));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace torvane::app

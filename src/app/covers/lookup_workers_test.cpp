@@ -39,7 +39,12 @@ struct SlowServer {
       }
       --in_flight;
       const bool image = title.back() == '3' && path.find(".TZZZZZZZ.jpg") != std::string_view::npos;
-      return HttpResponse{ExchangeEnd::complete, image ? 200 : 404, image ? gif(1000) : "", milliseconds(1)};
+      HttpResponse r;
+      r.end = ExchangeEnd::complete;
+      r.status = image ? 200 : 404;
+      r.body = image ? gif(1000) : "";
+      r.elapsed = milliseconds(1);
+      return r;
     };
   }
 };

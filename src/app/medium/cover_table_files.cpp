@@ -42,13 +42,24 @@ bool folder_writable(std::string_view folder) {
   return true;
 }
 
+std::optional<std::string> existing_not_found_table(const RunConfig& config, std::string_view executable) {
+  if (!config.not_found_dbf.empty()) {
+    std::string configured = configured_not_found(config.not_found_dbf);
+    if (!platform::file_exists(configured)) return std::nullopt;
+    return configured;
+  }
+  for (std::string path : {beside(config.cover_dbf, "notfound.dbf"), beside(executable, "notfound.dbf")}) {
+    if (platform::file_exists(path)) return path;
+  }
+  return std::nullopt;
+}
+
 NotFoundPlace not_found_place(const RunConfig& config, std::string_view executable) {
   if (!config.not_found_dbf.empty()) return {configured_not_found(config.not_found_dbf), false};
-  const std::string cover_side = beside(config.cover_dbf, "notfound.dbf");
-  if (platform::file_exists(cover_side)) return {cover_side, false};
+  if (auto existing = existing_not_found_table(config, executable)) return {std::move(*existing), false};
   const std::string exe_side = beside(executable, "notfound.dbf");
-  if (platform::file_exists(exe_side) || folder_writable(files::I_FILEPATH(executable))) return {exe_side, false};
-  return {cover_side, true};
+  if (folder_writable(files::I_FILEPATH(executable))) return {exe_side, false};
+  return {beside(config.cover_dbf, "notfound.dbf"), true};
 }
 
 }  // namespace torvane::app

@@ -6,6 +6,7 @@
 // beside the executable; when the executable's folder cannot be written, a new one goes
 // beside the cover table instead.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,12 @@ struct NotFoundPlace {
   std::string path;
   bool moved = false;  // beside the cover table because the executable's folder is not writable
 };
-// Where the not-found table is, or where a new one goes.
+// The not-found table as it stands, found without writing anything: `NotFoundDBF`
+// when it is set, else beside the cover table, else beside the executable. Nothing
+// when there is none.
+std::optional<std::string> existing_not_found_table(const RunConfig& config, std::string_view executable);
+// Where the not-found table is, or where a new one goes (which may probe the
+// executable's folder with a file).
 NotFoundPlace not_found_place(const RunConfig& config, std::string_view executable);
 
 }  // namespace torvane::app

@@ -70,9 +70,9 @@ void check_positions(std::string_view mab_path, const storage::dbf::TableCheck& 
   std::string label;
   for (std::uint32_t n = 1; n <= table.records; ++n) {
     const std::uint64_t position = position_of(table.field(n, kPosition));
-    const std::string place = "record " + std::to_string(n) + ", POSITION " + std::to_string(position);
+    const auto place = [&] { return "record " + std::to_string(n) + ", POSITION " + std::to_string(position); };
     if (position >= static_cast<std::uint64_t>(size)) {
-      faults.add("POSITION beyond the end of " + std::string(mab_path), place);
+      faults.add("POSITION beyond the end of " + std::string(mab_path), place());
       continue;
     }
     const std::uint64_t from = position < 2 ? 0 : position - 2;
@@ -86,12 +86,12 @@ void check_positions(std::string_view mab_path, const storage::dbf::TableCheck& 
     line = line.substr(0, line.find("\r\n"));
     const std::string_view trimmed = text::trim(line);
     if ((position != 0 && before != "\r\n") || !is_header_line(trimmed)) {
-      faults.add("POSITION is not the start of a record in " + std::string(mab_path), place);
+      faults.add("POSITION is not the start of a record in " + std::string(mab_path), place());
       continue;
     }
     assign_label(label, trimmed);
-    if (field_text(label, table.fields[kHeader].length) != table.field(n, kHeader))
-      faults.add("HEADER differs from the label of the record at its POSITION", place);
+    if (!holds_text(table.field(n, kHeader), label))
+      faults.add("HEADER differs from the label of the record at its POSITION", place());
   }
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <unordered_set>
 
 #include "app/medium/cover_table_files.h"
 #include "app/medium/file_times.h"
@@ -44,8 +43,9 @@ class PoolRows {
       if (text::trim(isbn).empty()) continue;
       const std::uint32_t row = ++row_;
       if (row > pool_->records) continue;
-      if (pool_->field(row, kIsbn) != (already_key(isbn) ? std::string(isbn) : field_text(isbn_key_of(text::upper(isbn)), 13)) ||
-          pool_->field(row, kPoolNumber) != number)
+      const std::string_view key = pool_->field(row, kIsbn);
+      const bool same_key = already_key(isbn) ? key == isbn : holds_text(key, isbn_key_of(text::upper(isbn)));
+      if (!same_key || pool_->field(row, kPoolNumber) != number)
         faults_.add("record differs from the row of the position tables it stands for", "record " + std::to_string(row));
     }
   }
@@ -252,9 +252,9 @@ CoverTables verify_cover_tables(Medium& m) {
 
 void verify_not_found_table(Medium& m, std::string_view executable) {
   if (m.config.cover_dbf.empty()) return;
-  std::string path = beside(m.config.cover_dbf, "notfound.dbf");
-  if (!platform::file_exists(path)) path = beside(executable, "notfound.dbf");
-  if (!platform::file_exists(path)) return;
+  const std::optional<std::string> found = existing_not_found_table(m.config, executable);
+  if (!found) return;
+  const std::string& path = *found;
   verify_table(path, kNotFoundSchema, cover_index_path(path), storage::Variant::cdx, kNotFoundTable, kRebuild,
                m.findings);
 }
@@ -272,15 +272,30 @@ int flag_of(std::string_view field) {
   return n;
 }
 
+// The ISBN fields of a table, looked up by binary search: the pool table's millions of
+// titles are looked up in every cover table.
+class SortedKeys {
+ public:
+  SortedKeys() = default;
+  explicit SortedKeys(const TableCheck& table) {
+    keys_.reserve(table.records);
+    for (std::uint32_t n = 1; n <= table.records; ++n) keys_.push_back(table.field(n, kIsbn));
+    std::ranges::sort(keys_);
+  }
+  bool contains(std::string_view key) const { return std::ranges::binary_search(keys_, key); }
+
+ private:
+  std::vector<std::string_view> keys_;
+};
+
 // The COVER flag of each title against the cover tables of [Cover]: a flag names an
 // entry whose table holds the title; with Cover2Pool on, the last such entry.
 void verify_cover_flags(Medium& m, const TableCheck& pool, const CoverTables& covers) {
-  std::vector<std::unordered_set<std::string_view>> keys(covers.listed.size());
+  std::vector<SortedKeys> keys(covers.listed.size());
   for (std::size_t i = 0; i < covers.listed.size(); ++i) {
     if (!covers.listed[i]) continue;
     const TableCheck& table = covers.by_path.at(*covers.listed[i]).table;
-    if (!table.records_usable) continue;
-    for (std::uint32_t n = 1; n <= table.records; ++n) keys[i].insert(table.field(n, kIsbn));
+    if (table.records_usable) keys[i] = SortedKeys(table);
   }
   FaultList faults;
   for (std::uint32_t n = 1; n <= pool.records; ++n) {

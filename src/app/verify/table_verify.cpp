@@ -1,5 +1,7 @@
 #include "app/verify/table_verify.h"
 
+#include <functional>
+
 #include "files/paths.h"
 #include "platform/fs.h"
 #include "storage/cdx_build.h"
@@ -9,40 +11,50 @@
 namespace torvane::app {
 namespace {
 
-using Entries = std::vector<std::pair<std::string, std::uint32_t>>;
-
 constexpr std::size_t kIsbn = 0;  // the ISBN field is the first of every schema here
 
-// The index's keys in key order, or what is wrong with its file.
-struct IndexRead {
-  std::string problem;
-  Entries entries;
+// Keys against records as the index walk hands them over: one key per record, each
+// equal to the record's ISBN.
+class KeyMatch {
+ public:
+  explicit KeyMatch(const storage::dbf::TableCheck& table)
+      : table_(table), seen_(table.records + std::size_t{1}, false) {}
+
+  void operator()(std::string_view key, std::uint32_t record) {
+    ++keys_;
+    if (record == 0 || record > table_.records || seen_[record]) {
+      faults_.add("key for a record that is not there or reached twice", "record " + std::to_string(record));
+      return;
+    }
+    seen_[record] = true;
+    if (key != table_.field(record, kIsbn))
+      faults_.add("key differs from its record's ISBN", "record " + std::to_string(record));
+  }
+
+  // The faults found, the count of keys against the records last.
+  storage::FaultList finish() {
+    if (keys_ != table_.records)
+      faults_.add("holds " + std::to_string(keys_) + " keys for " + std::to_string(table_.records) + " records");
+    return std::move(faults_);
+  }
+
+ private:
+  const storage::dbf::TableCheck& table_;
+  std::vector<bool> seen_;
+  std::uint64_t keys_ = 0;
+  storage::FaultList faults_;
 };
 
-IndexRead read_index(std::string_view index, storage::Variant variant, std::uint32_t key_length) {
+// Walks the index, handing its keys in key order to `match`; what is wrong with its
+// file, empty when nothing.
+std::string walk_index(std::string_view index, storage::Variant variant, std::uint32_t key_length, KeyMatch& match) {
   if (variant == storage::Variant::cdx) {
-    storage::cdx::CheckResult r =
-        storage::cdx::check_file(index, {storage::cdx::tag_name_for(index), "ISBN", key_length});
-    return {r.problem, std::move(r.entries)};
+    const storage::cdx::Expected expected{storage::cdx::tag_name_for(index), "ISBN", key_length};
+    return storage::cdx::check_file(index, expected, std::ref(match)).problem;
   }
-  storage::ntx::CheckResult r = storage::ntx::check_file(index, storage::ntx::Expected{"ISBN", key_length});
-  return {r.problem, std::move(r.entries)};
-}
-
-// Keys against records: one key per record, each equal to the record's ISBN.
-void match_keys(const Entries& entries, const storage::dbf::TableCheck& table, storage::FaultList& faults) {
-  if (entries.size() != table.records)
-    faults.add("holds " + std::to_string(entries.size()) + " keys for " + std::to_string(table.records) + " records");
-  std::vector<bool> seen(table.records + std::size_t{1}, false);
-  for (const auto& [key, record] : entries) {
-    if (record == 0 || record > table.records || seen[record]) {
-      faults.add("key for a record that is not there or reached twice", "record " + std::to_string(record));
-      continue;
-    }
-    seen[record] = true;
-    if (key != table.field(record, kIsbn))
-      faults.add("key differs from its record's ISBN", "record " + std::to_string(record));
-  }
+  const storage::ntx::CheckResult r = storage::ntx::check_file(index, storage::ntx::Expected{"ISBN", key_length});
+  for (const auto& [key, record] : r.entries) match(key, record);
+  return r.problem;
 }
 
 }  // namespace
@@ -63,14 +75,14 @@ CheckedTable verify_table(std::string_view path, std::span<const storage::FieldS
   findings.add(path, checked.table.faults, remedy);
 
   findings.checked();
-  IndexRead read = read_index(index, variant, schema[kIsbn].length);
-  if (!read.problem.empty()) {
-    findings.add(index, "damaged: " + read.problem, index_remedy);
+  KeyMatch match(checked.table);
+  const std::string problem = walk_index(index, variant, schema[kIsbn].length, match);
+  if (!problem.empty()) {
+    findings.add(index, "damaged: " + problem, index_remedy);
     return checked;
   }
   if (!checked.table.records_usable) return checked;
-  storage::FaultList faults;
-  match_keys(read.entries, checked.table, faults);
+  const storage::FaultList faults = match.finish();
   findings.add(index, faults, index_remedy);
   checked.index_sound = faults.empty();
   return checked;
@@ -83,10 +95,9 @@ std::uint32_t memo_block(std::string_view field) {
   return block;
 }
 
-std::string field_text(std::string_view text, std::size_t width) {
-  std::string out(text.substr(0, width));
-  out.resize(width, ' ');
-  return out;
+bool holds_text(std::string_view field, std::string_view text) {
+  const std::string_view stored = text.substr(0, field.size());
+  return field.starts_with(stored) && field.find_first_not_of(' ', stored.size()) == std::string_view::npos;
 }
 
 }  // namespace torvane::app

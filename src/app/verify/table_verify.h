@@ -36,7 +36,8 @@ CheckedTable verify_table(std::string_view path, std::span<const storage::FieldS
 
 // The block a memo field refers to; 0 for none.
 std::uint32_t memo_block(std::string_view field);
-// Field bytes of a character field holding `text`: cut or blank-padded to `width`.
-std::string field_text(std::string_view text, std::size_t width);
+// Whether a character field holds `text` as the table stores it: cut to the field's
+// width, padded with blanks.
+bool holds_text(std::string_view field, std::string_view text);
 
 }  // namespace torvane::app
