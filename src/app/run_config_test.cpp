@@ -145,9 +145,9 @@ TEST(Configuration, AMissingMediumFolderNamesWhereItWasLookedFor) {
   dir.make_dir("dvd");
   EXPECT_EQ(missing_medium_folder_warning(dir.path("dvd") + "\\"), "");
   EXPECT_EQ(missing_medium_folder_warning(dir.path("DVD") + "\\"), "");  // found without regard to case
+#ifndef _WIN32  // a drive is a folder under /mnt, names are made lower case, "/" is the separator
   EXPECT_EQ(missing_medium_folder_warning(dir.path("none") + "/"),
             "Warnung: Der Ordner des Datentr\xE4gers " + dir.path("none") + "/ ist nicht vorhanden.");
-#ifndef _WIN32  // a drive is a folder under /mnt, and names are made lower case
   EXPECT_EQ(missing_medium_folder_warning(dir.path("New") + "\\"),
             "Warnung: Der Ordner des Datentr\xE4gers " + dir.path("New") + "\\ ist nicht vorhanden (auf diesem System " +
                 dir.path("new") + ").");

@@ -219,15 +219,23 @@ std::optional<std::string> read_whole_file(std::string_view path) {
     ::close(fd);
     return std::nullopt;
   }
-  std::string content;
-  char buffer[65536];
+  // Read straight into a string of the file's size, growing it only when the file grew
+  // meanwhile; a read that fails gives nothing rather than a part.
+  std::string content(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t filled = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (filled == content.size()) content.resize(content.size() + 65536);
+    const ssize_t n = ::read(fd, content.data() + filled, content.size() - filled);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
   }
   ::close(fd);
+  content.resize(filled);
   return content;
 }
 

@@ -203,14 +203,24 @@ std::optional<std::string> read_whole_file(std::string_view path) {
   const HANDLE h = ::CreateFileA(native_path(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string content;
-  char buffer[65536];
+  // Read straight into a string of the file's size, growing it only when the file grew
+  // meanwhile; a read that fails gives nothing rather than a part.
+  LARGE_INTEGER size{};
+  std::string content(::GetFileSizeEx(h, &size) ? static_cast<std::size_t>(size.QuadPart) : 0, '\0');
+  std::size_t filled = 0;
   for (;;) {
+    if (filled == content.size()) content.resize(content.size() + 65536);
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(content.size() - filled, 1u << 30));
     DWORD got = 0;
-    if (!::ReadFile(h, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
-    content.append(buffer, got);
+    if (!::ReadFile(h, content.data() + filled, want, &got, nullptr)) {
+      ::CloseHandle(h);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    filled += got;
   }
   ::CloseHandle(h);
+  content.resize(filled);
   return content;
 }
 
