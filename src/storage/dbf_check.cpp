@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 
-#include "platform/fs.h"
 #include "storage/byte_order.h"
 #include "storage/dbf_format.h"
 #include "storage/dbf_record.h"
@@ -108,13 +107,7 @@ bool valid_memo_reference(std::string_view field) {
 
 TableCheck check_table(std::string_view path, std::span<const FieldSpec> schema, bool structural_index) {
   TableCheck check;
-  std::optional<std::string> bytes = platform::read_whole_file(path);
-  if (!bytes) {
-    check.faults.add("file cannot be read");
-    return check;
-  }
-  check.readable = true;
-  check.bytes = std::move(*bytes);
+  if (!read_checked_file(path, check)) return check;
   check_header(check, schema, structural_index);
   if (!check.records_usable) return check;
   check_size(check);

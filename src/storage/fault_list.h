@@ -9,9 +9,12 @@
 //   faults.lines();  // {"record marked deleted (record 17, and 1 more)"}
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/fs.h"
 
 namespace torvane::storage {
 
@@ -56,5 +59,19 @@ class FaultList {
   };
   std::vector<Entry> entries_;
 };
+
+// Reads the whole file at path into a check's `bytes` and marks it `readable`; notes the
+// fault "file cannot be read" and gives false when it cannot be read.
+template <typename Check>
+bool read_checked_file(std::string_view path, Check& check) {
+  std::optional<std::string> bytes = platform::read_whole_file(path);
+  if (!bytes) {
+    check.faults.add("file cannot be read");
+    return false;
+  }
+  check.readable = true;
+  check.bytes = std::move(*bytes);
+  return true;
+}
 
 }  // namespace torvane::storage

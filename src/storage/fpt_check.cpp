@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/fs.h"
 #include "storage/byte_order.h"
 #include "storage/fpt_format.h"
 
@@ -108,26 +107,13 @@ std::optional<std::string_view> MemoCheck::value(std::uint32_t block) const {
 
 MemoCheck read_memo(std::string_view path) {
   MemoCheck memo;
-  std::optional<std::string> bytes = platform::read_whole_file(path);
-  if (!bytes) {
-    memo.faults.add("file cannot be read");
-    return memo;
-  }
-  memo.readable = true;
-  memo.bytes = std::move(*bytes);
-  memo.block_size = block_size_of(memo.bytes);
+  if (read_checked_file(path, memo)) memo.block_size = block_size_of(memo.bytes);
   return memo;
 }
 
 MemoCheck check_memo(std::string_view path, std::span<const MemoReference> references) {
   MemoCheck check;
-  std::optional<std::string> bytes = platform::read_whole_file(path);
-  if (!bytes) {
-    check.faults.add("file cannot be read");
-    return check;
-  }
-  check.readable = true;
-  check.bytes = std::move(*bytes);
+  if (!read_checked_file(path, check)) return check;
   const std::uint64_t end = check_header(check);
   if (end == 0) return check;
   std::vector<MemoReference> in_order(references.begin(), references.end());

@@ -102,9 +102,9 @@ void plan_pool_phase(PhaseContext& context) {
       return;
     }
     const bool filtered = plan_filter(entry, section, context, filter);
-    const Staleness staleness = filtered ? Staleness::source_newer : position_table_staleness(entry);
-    if (staleness != Staleness::current) {
-      would_build(entry.table_path, filtered ? "MAB2-Datei w\xFCrde gefiltert" : staleness_text(staleness));
+    const PositionTableStaleness staleness = filtered ? PositionTableStaleness::source_newer : position_table_staleness(entry);
+    if (staleness != PositionTableStaleness::current) {
+      would_build(entry.table_path, filtered ? "MAB2-Datei w\xFCrde gefiltert" : position_table_staleness_text(staleness));
       tables_rebuilt = true;
     }
   });

@@ -154,35 +154,35 @@ void PositionScan::emit_pending() {
 
 // ---- The step ----------------------------------------------------------------------
 
-const char* staleness_name(Staleness staleness) {
+const char* position_table_staleness_name(PositionTableStaleness staleness) {
   switch (staleness) {
-    case Staleness::current: return "current";
-    case Staleness::missing: return "missing";
-    case Staleness::source_newer: return "MAB2 file newer";
-    case Staleness::incomplete: return "incomplete";
-    case Staleness::not_a_position_table: return "not a position table";
+    case PositionTableStaleness::current: return "current";
+    case PositionTableStaleness::missing: return "missing";
+    case PositionTableStaleness::source_newer: return "MAB2 file newer";
+    case PositionTableStaleness::incomplete: return "incomplete";
+    case PositionTableStaleness::not_a_position_table: return "not a position table";
   }
   return "";
 }
 
-const char* staleness_text(Staleness staleness) {
+const char* position_table_staleness_text(PositionTableStaleness staleness) {
   switch (staleness) {
-    case Staleness::current: return "aktuell";
-    case Staleness::missing: return "fehlt";
-    case Staleness::source_newer: return "MAB2-Datei neuer";
-    case Staleness::incomplete: return "unvollst\xE4ndig";
-    case Staleness::not_a_position_table: return "keine ISBN-Tabelle";
+    case PositionTableStaleness::current: return "aktuell";
+    case PositionTableStaleness::missing: return "fehlt";
+    case PositionTableStaleness::source_newer: return "MAB2-Datei neuer";
+    case PositionTableStaleness::incomplete: return "unvollst\xE4ndig";
+    case PositionTableStaleness::not_a_position_table: return "keine ISBN-Tabelle";
   }
   return "";
 }
 
-Staleness position_table_staleness(const PoolEntry& entry) {
-  if (!platform::file_exists(entry.table_path)) return Staleness::missing;
-  if (newer(entry.mab_path, entry.table_path)) return Staleness::source_newer;
+PositionTableStaleness position_table_staleness(const PoolEntry& entry) {
+  if (!platform::file_exists(entry.table_path)) return PositionTableStaleness::missing;
+  if (newer(entry.mab_path, entry.table_path)) return PositionTableStaleness::source_newer;
   const TableShape shape = table_shape(entry.table_path);
-  if (shape == TableShape::incomplete) return Staleness::incomplete;
-  if (shape != TableShape::position_table && shape != TableShape::unreadable) return Staleness::not_a_position_table;
-  return Staleness::current;
+  if (shape == TableShape::incomplete) return PositionTableStaleness::incomplete;
+  if (shape != TableShape::position_table && shape != TableShape::unreadable) return PositionTableStaleness::not_a_position_table;
+  return PositionTableStaleness::current;
 }
 
 void update_position_table(const PoolEntry& entry, storage::Variant index_mode, bool exclusive) {
@@ -190,16 +190,16 @@ void update_position_table(const PoolEntry& entry, storage::Variant index_mode, 
   const std::string& index = entry.index_path;
   XDELETEFILE(files::CFILENOEXT(table) + ".DBU");
 
-  const Staleness staleness = position_table_staleness(entry);
-  if (staleness == Staleness::missing) {
+  const PositionTableStaleness staleness = position_table_staleness(entry);
+  if (staleness == PositionTableStaleness::missing) {
     XDELETEFILE(index);
   } else {
     if (platform::file_exists(index) && newer(table, index)) XDELETEFILE(index);
-    if (staleness == Staleness::incomplete)
+    if (staleness == PositionTableStaleness::incomplete)
       XOUT("Warnung: Datei " + table + " ist unvollst\xE4ndig und wird neu angelegt.");
-    if (staleness == Staleness::not_a_position_table)
+    if (staleness == PositionTableStaleness::not_a_position_table)
       XOUT("Warnung: Datei " + table + " ist keine g\xFCltige ISBN-Tabelle und wird neu angelegt.");
-    if (staleness == Staleness::current) {
+    if (staleness == PositionTableStaleness::current) {
       mend_table(table, index_mode);
     } else {
       XDELETEFILE(table);
@@ -213,7 +213,7 @@ void update_position_table(const PoolEntry& entry, storage::Variant index_mode, 
     const Build built = build_table(entry, index_mode, exclusive, rows);
     cut_short = built == Build::cut_short;
     if (built != Build::failed && platform::file_exists(table)) {
-      const std::string reason = staleness_name(staleness);
+      const std::string reason = position_table_staleness_name(staleness);
       record_file(FileAction::built, table, cut_short ? reason + ", cut short by Esc" : reason, rows);
       XOUT("Datei " + table + " wurde angelegt.");
       XDELETEFILE(index);

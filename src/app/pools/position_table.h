@@ -59,10 +59,10 @@ class PositionScan {
 };
 
 // Whether a pool's position table is to be built anew, and why.
-enum class Staleness { current, missing, source_newer, incomplete, not_a_position_table };
-const char* staleness_name(Staleness staleness);  // "MAB2 file newer", ... (run report)
-const char* staleness_text(Staleness staleness);  // "MAB2-Datei neuer", ... (console)
-Staleness position_table_staleness(const PoolEntry& entry);
+enum class PositionTableStaleness { current, missing, source_newer, incomplete, not_a_position_table };
+const char* position_table_staleness_name(PositionTableStaleness staleness);  // "MAB2 file newer", ... (run report)
+const char* position_table_staleness_text(PositionTableStaleness staleness);  // "MAB2-Datei neuer", ... (console)
+PositionTableStaleness position_table_staleness(const PoolEntry& entry);
 
 // The progress figure of a scan, to which the display adds "%  ":
 // "12.3/29.0 MB, 85.1 MB/s, noch  0:00:02,  42" (megabytes read of the file, the pace so
