@@ -147,6 +147,31 @@ TEST_F(RunReport, AFatalCheckAndAnUnexpectedFailureHaveTheirOwnStatus) {
             std::string::npos) << failed.log;
 }
 
+TEST_F(RunReport, TheCheckBeforeMasteringReportsItsFindings) {
+  ASSERT_EQ(run({}).exit_status, 0);
+  const RunResult clean = run({"--verify", "--strict", "--report", dir.path("report.json")});
+  EXPECT_EQ(clean.exit_status, 0) << clean.out;
+  json doc = report();
+  EXPECT_EQ(doc["mode"], "verify");
+  EXPECT_EQ(doc["outcome"], "ok");
+  EXPECT_TRUE(doc["findings"].empty());
+
+  // The header's record count, changed in place with the file's time kept.
+  const auto time = std::filesystem::last_write_time(dir.path("dvd/pool.dbf"));
+  std::string bytes = dir.read("dvd/pool.dbf");
+  bytes[4] ^= 0x01;
+  dir.write("dvd/pool.dbf", bytes);
+  std::filesystem::last_write_time(dir.path("dvd/pool.dbf"), time);
+  const RunResult damaged = run({"--verify", "--report", dir.path("report.json")});
+  EXPECT_EQ(damaged.exit_status, 5);
+  doc = report();
+  EXPECT_EQ(doc["outcome"], "errors");
+  EXPECT_EQ(doc["exit_status"], 5);
+  ASSERT_EQ(doc["findings"].size(), 1u) << doc["findings"].dump();
+  EXPECT_TRUE(doc["findings"][0]["file"].get<std::string>().ends_with("pool.dbf"));
+  EXPECT_FALSE(doc["findings"][0]["remedy"].get<std::string>().empty());
+}
+
 TEST_F(RunReport, ABadCommandLineIsStatusTwo) {
   EXPECT_EQ(run({"--frobnicate"}).exit_status, 2);
   EXPECT_EQ(run({"--report"}).exit_status, 2);
