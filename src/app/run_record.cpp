@@ -49,12 +49,22 @@ std::optional<std::pair<std::string, std::int64_t>> statistics_of(std::string_vi
   return std::make_pair(std::string(text::trim(label)), std::stoll(std::string(value)));
 }
 
-const char* number_kind(std::string_view key) {
+const char* number_kind_name(NumberKind kind) {
+  switch (kind) {
+    case NumberKind::isbn: return "isbn";
+    case NumberKind::issn: return "issn";
+    case NumberKind::ismn: return "ismn";
+    case NumberKind::ean: return "ean";
+  }
+  return "";
+}
+
+NumberKind number_kind(std::string_view key) {
   key = text::trim(key);
-  if (key.starts_with("M") || key.starts_with("9790")) return "ismn";
-  if (key.starts_with("977") || key.size() == 8) return "issn";  // an ISSN is kept as its 8 characters
-  if (key.size() == 13 && (key.starts_with("978") || key.starts_with("979"))) return "isbn";
-  return "ean";
+  if (key.starts_with("M") || key.starts_with("9790")) return NumberKind::ismn;
+  if (key.starts_with("977") || key.size() == 8) return NumberKind::issn;  // an ISSN is kept as its 8 characters
+  if (key.size() == 13 && (key.starts_with("978") || key.starts_with("979"))) return NumberKind::isbn;
+  return NumberKind::ean;
 }
 
 void record_line(std::string_view text) {
@@ -79,7 +89,7 @@ void record_file(FileAction action, std::string_view path, std::string_view reas
 void record_scanned_number(std::string_view key) {
   RunRecord& record = run_record();
   ++record.scanned_records;
-  ++record.scanned_numbers[number_kind(key)];
+  ++record.scanned_numbers[static_cast<std::size_t>(number_kind(key))];
 }
 
 }  // namespace torvane::app

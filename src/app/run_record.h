@@ -5,6 +5,7 @@
 // strict exit status are made from it. The phases add to it through the free functions
 // below; one record is kept per process.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -13,6 +14,10 @@
 #include <vector>
 
 namespace torvane::app {
+
+enum class NumberKind { isbn, issn, ismn, ean };
+constexpr std::size_t kNumberKinds = 4;
+const char* number_kind_name(NumberKind kind);  // "isbn", "issn", "ismn", "ean"
 
 enum class FileAction { deleted, stamped, filtered, backed_up, built, repaired };
 const char* file_action_name(FileAction action);  // "deleted", "backed up", ...
@@ -46,7 +51,7 @@ struct RunRecord {
   // phase -> label -> value of its "Label.....: value" lines
   std::map<std::string, std::map<std::string, std::int64_t>> statistics;
   std::uint64_t scanned_records = 0;                // MAB2 records with a number
-  std::map<std::string, std::uint64_t> scanned_numbers;  // "isbn", "issn", "ismn", "ean"
+  std::array<std::uint64_t, kNumberKinds> scanned_numbers{};  // by NumberKind
   bool fatal = false;                                // a fatal check ended the run
   bool strict = false;                               // error lines also go to standard error
 };
@@ -66,7 +71,7 @@ void record_scanned_number(std::string_view key);
 std::optional<LineKind> line_kind(std::string_view text);
 // The label and value of a statistics line "Label.......: 123" (also "123 (45,6%)").
 std::optional<std::pair<std::string, std::int64_t>> statistics_of(std::string_view text);
-// The kind of number a position-table key stands for: "isbn", "issn", "ismn" or "ean".
-const char* number_kind(std::string_view key);
+// The kind of number a position-table key stands for.
+NumberKind number_kind(std::string_view key);
 
 }  // namespace torvane::app

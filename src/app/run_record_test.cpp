@@ -28,12 +28,12 @@ TEST(RunRecord, LinesAreSortedIntoErrorsWarningsAndStatistics) {
 }
 
 TEST(RunRecord, NumberKindsFromTheirKeys) {
-  EXPECT_STREQ(number_kind("9783880531017"), "isbn");
-  EXPECT_STREQ(number_kind("9790001234567"), "ismn");
-  EXPECT_STREQ(number_kind("M230671187"), "ismn");
-  EXPECT_STREQ(number_kind("9770342067104"), "issn");
-  EXPECT_STREQ(number_kind("03420671     "), "issn");
-  EXPECT_STREQ(number_kind("4006381333931"), "ean");
+  EXPECT_EQ(number_kind("9783880531017"), NumberKind::isbn);
+  EXPECT_EQ(number_kind("9790001234567"), NumberKind::ismn);
+  EXPECT_EQ(number_kind("M230671187"), NumberKind::ismn);
+  EXPECT_EQ(number_kind("9770342067104"), NumberKind::issn);
+  EXPECT_EQ(number_kind("03420671     "), NumberKind::issn);
+  EXPECT_EQ(number_kind("4006381333931"), NumberKind::ean);
 }
 
 TEST(RunReport, OutcomeStatusAndDocument) {

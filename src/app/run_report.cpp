@@ -73,10 +73,8 @@ ordered_json statistics_of(const RunRecord& record) {
 
 ordered_json scan_of(const RunRecord& record) {
   ordered_json numbers = ordered_json::object();
-  for (const char* kind : {"isbn", "issn", "ismn", "ean"}) {
-    const auto it = record.scanned_numbers.find(kind);
-    numbers[kind] = it == record.scanned_numbers.end() ? 0 : it->second;
-  }
+  for (std::size_t kind = 0; kind < kNumberKinds; ++kind)
+    numbers[number_kind_name(static_cast<NumberKind>(kind))] = record.scanned_numbers[kind];
   return {{"records", record.scanned_records}, {"numbers", std::move(numbers)}};
 }
 
