@@ -52,8 +52,8 @@ class TableRepairRun : public ::testing::Test {
     RunOptions options;
     options.working_directory = dir.path();
     options.executable = dir.path("bin/torvane");
-    options.config = "[DVD]\r\nPfad=" + dir.path("dvd") + "\r\nCheck=0\r\n[Download]\r\nCover=1\r\nCover2Pool=1\r\n" +
-                     "CoverDBF=" + cover_shown() + "\r\n";
+    options.config = "[DVD]\r\nPfad=" + dir.path("dvd") + "\r\nCheck=0\r\n" + dvd_settings +
+                     "[Download]\r\nCover=1\r\nCover2Pool=1\r\nCoverDBF=" + cover_shown() + "\r\n";
     RunResult result = run_torvane(options);
     EXPECT_EQ(result.exit_status, 0) << result.err;
     return result;
@@ -120,6 +120,7 @@ class TableRepairRun : public ::testing::Test {
   }
 
   TempDir dir{"e2e.repair."};
+  std::string dvd_settings;  // more lines of [DVD]
 };
 
 TEST_F(TableRepairRun, ACoverTableWithoutItsMemoFileIsMadeAnewEmpty) {
@@ -202,8 +203,12 @@ TEST_F(TableRepairRun, APoolTableCountingNoneIsMendedWithoutRebuildingItsIndex) 
 }
 
 // A kill while index pages were written in place: the tree is no longer sound. The index
-// is built anew, with the table's keys, and the run goes on.
-TEST_F(TableRepairRun, AnIndexWithTornPagesIsBuiltAnew) {
+// is built anew, with the table's keys, and the run goes on; in shared mode too, when no
+// other program has the table open.
+class TornIndexRun : public TableRepairRun, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TornIndexRun, AnIndexWithTornPagesIsBuiltAnew) {
+  if (!GetParam()) dvd_settings = "Exklusive=0\r\n";
   write_pool(titles(300));
   write_covers(titles(300));
   std::string index = dir.read("dvd/COVER/cover.cdx");
@@ -214,6 +219,9 @@ TEST_F(TableRepairRun, AnIndexWithTornPagesIsBuiltAnew) {
   EXPECT_EQ(storage::cdx::check_file(dir.path("dvd/COVER/cover.cdx")).entries.size(), 300u);
   EXPECT_EQ(records_of(cover_file()), 300u);
 }
+
+INSTANTIATE_TEST_SUITE_P(OpenModes, TornIndexRun, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Exclusive" : "Shared"; });
 
 TEST_F(TableRepairRun, AFileThatIsNoTableIsReportedAndLeftAlone) {
   write_pool(titles(2));

@@ -7,6 +7,7 @@
 #include "app/medium/table_health.h"
 #include "app/medium/table_open.h"
 #include "app/run_record.h"
+#include "platform/file.h"
 #include "platform/fs.h"
 #include "storage/cdx_check.h"
 #include "storage/dbf_health.h"
@@ -121,6 +122,14 @@ bool make_anew(const std::string& path, CoverTable kind, bool shared) {
   return false;
 }
 
+// Whether no other program has the table open: its file can be opened exclusively. A
+// run in shared mode then judges the index as one in exclusive mode does.
+bool held_by_nobody(const std::string& path) {
+  return platform::File::open(path, platform::Access::read, platform::Share::exclusive,
+                              platform::Disposition::open_existing)
+      .is_open();
+}
+
 // An index file a run killed while writing its pages left unsound, or one not holding
 // one key per record, goes with one "Warnung: " line; whoever opens the table next
 // builds it anew. True when it was deleted.
@@ -153,7 +162,8 @@ bool restore_cover_table(std::string_view table, CoverTable kind, bool shared) {
   if (health.needs_rebuild()) return make_anew(path, kind, shared);
   // Only a run holding the table alone may judge its index: another program may be
   // writing its pages right now.
-  const bool index_dropped = !shared && health.kind == storage::TableHealth::Kind::table &&
+  const bool alone = !shared || held_by_nobody(path);
+  const bool index_dropped = alone && health.kind == storage::TableHealth::Kind::table &&
                              drop_broken_index(cover_index_path(path), health.records);
   if (health.needs_repair() || index_dropped) mend_table(path, storage::Variant::cdx);
   return true;

@@ -8,9 +8,10 @@
 //   import table     `CoverImportDBF`     at least ISBN C, COVER M      read only, as TMPCOVER
 //
 // A cover or not-found index that is not sound or does not hold one key per record (a
-// run killed while or before its index pages were written) is rebuilt when a run
-// holding the table alone opens it, with one "Warnung: " line, so a title with a cover
-// is never given a second one and a kill never fails every later run.
+// run killed while or before its index pages were written) is rebuilt when a run opens
+// the table while no other program has it open (in either open mode), with one
+// "Warnung: " line, so a title with a cover is never given a second one and a kill
+// never fails every later run.
 //
 // Both tables are created complete under a build name ("cover~4711.dbf" with its
 // .fpt and .cdx) and renamed into place, the table last, so that the table under its
