@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/medium/pool_catalogue.h"
-#include "app/run_driver.h"
+#include "app/run_config.h"
 #include "files/ini_file.h"
 #include "fuzz/fuzz_support.h"
 #include "text/letter_case.h"

@@ -10,6 +10,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/index_model.h"
+#include "storage/cdx_check.h"
 #include "storage/cdx_index.h"
 
 namespace {
@@ -22,6 +23,10 @@ constexpr std::uint8_t kModelInput = 0xA5;
 void use_file(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::scratch_path("t.cdx");
   fuzz::put_file(path, fuzz::as_text(data, size));
+  // The whole-file check reads every page once, whatever the file holds.
+  const storage::cdx::CheckResult check = storage::cdx::check_file(path);
+  require(check.ok == check.problem.empty());
+  require(check.entries.size() <= size);
   storage::KeySource source;
   source.key_length = 13;
   source.key_field = "ISBN";

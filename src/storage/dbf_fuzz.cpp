@@ -6,14 +6,17 @@
 //
 // Input: 2 bytes little-endian n, then n bytes of table, then the memo file's bytes.
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "storage/dbf_check.h"
 #include "storage/dbf_format.h"
 #include "storage/dbf_table.h"
+#include "storage/fpt_check.h"
 
 namespace {
 
@@ -85,6 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   torvane::fuzz::put_file(table_path, torvane::fuzz::as_text(data + 2, table_size));
   std::filesystem::remove(memo_path);
   if (memo_size > 0) torvane::fuzz::put_file(memo_path, torvane::fuzz::as_text(data + 2 + table_size, memo_size));
+
+  // The checks of a finished medium read any bytes without harm.
+  const std::array<FieldSpec, 2> cover_schema = {{{"ISBN", 'C', 13, 0}, {"COVER", 'M', 10, 0}}};
+  const torvane::storage::dbf::TableCheck check = torvane::storage::dbf::check_table(table_path, cover_schema, false);
+  torvane::fuzz::require(check.readable);
+  const std::array<torvane::storage::fpt::MemoReference, 2> references = {{{1, 1}, {2, 8}}};
+  if (memo_size > 0) torvane::storage::fpt::check_memo(memo_path, references);
 
   if (auto table = DbfTable::open(table_path, OpenOptions().with_variant(Variant::ntx).with_read_only())) {
     walk(*table, memo_size);

@@ -4,11 +4,13 @@
 // lands in the header.
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "storage/fpt_check.h"
 #include "storage/fpt_format.h"
 #include "storage/fpt_memo.h"
 
@@ -48,6 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::quiet_failures();
   const std::string path = fuzz::scratch_path("m.fpt");
   fuzz::put_file(path, fuzz::as_text(data, size));
+  // The check of a finished medium's memo file, and values found through its header.
+  const std::array<storage::fpt::MemoReference, 3> references = {{{1, 1}, {2, 8}, {3, 0xFFFFFFFF}}};
+  storage::fpt::check_memo(path, references);
+  const storage::fpt::MemoCheck read = storage::fpt::read_memo(path);
+  for (std::uint32_t block = 0; block < 16; ++block) {
+    if (const auto value = read.value(block)) require(value->size() <= size);
+  }
 
   if (auto memo = storage::FptMemo::open(path, storage::Variant::cdx, false, true)) {
     read_every_block(*memo, size);
