@@ -32,7 +32,9 @@ void walk(DbfTable& table, std::size_t memo_size) {
   for (table.go_top(); !table.eof() && steps < kMaxSteps; table.skip(), ++steps) {
     require(table.record_number() > last);
     last = table.record_number();
-    for (const Field& f : table.fields()) {
+    for (const Field& named : table.fields()) {
+      // A name means the first field of that name, also where a table repeats it.
+      const Field& f = table.fields()[table.field_index(named.name).value_or(0)];
       require(table.text(f.name).size() <= f.length);
       (void)table.number(f.name);
       if (!dbf::memo_reference_type(f.type)) continue;

@@ -308,7 +308,14 @@ std::unique_ptr<DbfTable> DbfTable::open(std::string_view path, const OpenOption
     return nullptr;
   }
   s->layout = std::move(*layout);
-  for (const Field& f : s->layout.fields) s->name_probes.push_back(NameProbe::of(f.name));
+  // A name is always the first field of that name: a later field of the same name (a
+  // damaged or foreign table) gets a probe no name matches, so the hint never finds it.
+  for (const Field& f : s->layout.fields) {
+    NameProbe probe = NameProbe::of(f.name);
+    if (std::find(s->name_probes.begin(), s->name_probes.end(), probe) != s->name_probes.end())
+      probe.size = NameProbe::kNoProbe;
+    s->name_probes.push_back(probe);
+  }
   std::copy_n(area.begin(), s->header.size(), s->header.begin());
   s->record.assign(s->layout.record_length, dbf::kLive);
   s->count = s->disk_count = s->count_from_size();

@@ -154,6 +154,26 @@ TEST_F(DbfTableTest, CreatedTablesHaveTheDocumentedSizes) {
   EXPECT_FALSE(std::ifstream(dir.file("notfound.fpt")).good());
 }
 
+// A table that names two fields alike: a name always means the first of them, whatever
+// was looked up before, so a value assigned is the value read.
+TEST_F(DbfTableTest, TwoFieldsOfOneNameAreTheFirstOfThem) {
+  const std::string path = dir.file("twice.dbf");
+  ASSERT_TRUE(DbfTable::create(path, std::vector<FieldSpec>{{"ISBN", 'C', 13, 0}, {"ISBX", 'C', 13, 0}}, Variant::ntx));
+  std::vector<std::uint8_t> bytes = read_bytes(path);
+  bytes[32 + 32 + 3] = 'N';  // the second descriptor's name becomes ISBN too
+  write_bytes(path, bytes);
+  auto t = DbfTable::open(path, OpenOptions().with_variant(Variant::ntx).with_shared(false));
+  ASSERT_TRUE(t);
+  ASSERT_TRUE(t->append());
+  EXPECT_TRUE(t->assign("ISBN", "first"));
+  EXPECT_TRUE(t->flush());
+  EXPECT_EQ(t->text("ISBN"), "first        ");
+  EXPECT_EQ(t->text("ISBN"), "first        ");
+  EXPECT_TRUE(t->assign("ISBN", "again"));
+  EXPECT_EQ(t->text("ISBN"), "again        ");
+  EXPECT_TRUE(t->close());
+}
+
 TEST_F(DbfTableTest, ExclusiveAppendsEndWithMarkerSharedOnesDoNot) {
   for (bool shared : {false, true}) {
     SCOPED_TRACE(shared ? "shared" : "exclusive");
