@@ -98,12 +98,7 @@ void append_run_log(std::string_view text) {
   if (run_log_name().empty()) return;
   std::string line(text);
   line += "\r\n";
-  const std::uint64_t bytes = line.size();
-  const std::uint64_t before = log_loss_told ? 0 : platform::file_size(run_log_name()).value_or(0);
-  files::I_FILETRANS(run_log_name(), text::Value(std::move(line)));
-  if (log_loss_told) return;
-  const std::optional<std::uint64_t> after = platform::file_size(run_log_name());
-  if (!after || *after < before + bytes) tell_log_lost();
+  if (!files::I_FILETRANS(run_log_name(), text::Value(std::move(line))) && !log_loss_told) tell_log_lost();
 }
 
 void XOUT(std::string_view text) {

@@ -185,15 +185,10 @@ int finish(Outcome outcome, int status) {
 
 // What mends a damaged index that stopped the run: the next run builds a missing index
 // anew. Nothing for any other failure.
-std::optional<std::string> remedy_for(std::string_view message) {
-  constexpr std::string_view kCorruption = "Corruption detected: ";
-  const std::size_t at = message.find(kCorruption);
-  if (at == std::string_view::npos) return std::nullopt;
-  std::string_view file = message.substr(at + kCorruption.size());
-  file = file.substr(0, file.find(" (DOS Error"));
-  const std::string lower = text::lower(file);
+std::optional<std::string> remedy_for(const platform::Failure& failure) {
+  const std::string lower = text::lower(failure.damaged_file);
   if (!lower.ends_with(".cdx") && !lower.ends_with(".ntx")) return std::nullopt;
-  return "Hinweis: Datei " + std::string(file) + " ist besch\xE4" "digt; wird sie gel\xF6scht, legt der n\xE4" "chste Lauf sie neu an.";
+  return "Hinweis: Datei " + failure.damaged_file + " ist besch\xE4" "digt; wird sie gel\xF6scht, legt der n\xE4" "chste Lauf sie neu an.";
 }
 
 void start_reporting(const CommandLine& line, const std::string& config_file) {
@@ -207,7 +202,7 @@ void start_reporting(const CommandLine& line, const std::string& config_file) {
   r.header.start_ns = platform::wall_clock_nanoseconds();
   platform::set_quit_hook([](const platform::Failure& failure) {
     record_line(failure.message);
-    if (const auto hint = remedy_for(failure.message)) {
+    if (const auto hint = remedy_for(failure)) {
       console_line(*hint);
       append_run_log(*hint);
     }

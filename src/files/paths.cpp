@@ -47,17 +47,18 @@ std::string CFILEBASE(std::string_view path) { return CFILENOEXT(CFILENAME(path)
 
 // The platform's name normalisation lower-cases the path (ASCII letters only, so that
 // native folder names in UTF-8 reach the file system intact).
-void I_FILETRANS(std::string_view path, const text::Value& value, bool erase_first) {
+bool I_FILETRANS(std::string_view path, const text::Value& value, bool erase_first) {
   if (erase_first) platform::delete_file(path);
   const std::string line = text::I_VALTOCHAR(value);
   platform::File file = platform::File::open(path, platform::Access::read_write,
                                              platform::Share::compatibility,
                                              platform::Disposition::open_or_create);
-  if (!file.is_open()) return;
+  if (!file.is_open()) return false;
   const std::int64_t end = file.size();
-  if (end < 0) return;
-  file.write_at(static_cast<std::uint64_t>(end),
-                {reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
+  if (end < 0) return false;
+  return file.write_at(static_cast<std::uint64_t>(end),
+                       {reinterpret_cast<const std::uint8_t*>(line.data()), line.size()}) ==
+         static_cast<std::int64_t>(line.size());
 }
 
 }  // namespace torvane::files

@@ -38,8 +38,9 @@ inline std::string CFILENAME(std::string_view path) { return I_FILENAME(path); }
 std::string CFILEBASE(std::string_view path);
 
 // Appends the text form of value to a file (created empty first when missing); with
-// erase_first the file is deleted before. The path is lower-cased. An open that fails
-// loses the text silently.
-void I_FILETRANS(std::string_view path, const text::Value& value, bool erase_first = false);
+// erase_first the file is deleted before. The path is lower-cased. True when the whole
+// text was appended; an open or write that fails loses it, and the caller decides
+// whether to say so.
+bool I_FILETRANS(std::string_view path, const text::Value& value, bool erase_first = false);
 
 }  // namespace torvane::files

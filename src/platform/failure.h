@@ -25,6 +25,9 @@ struct Failure {
   std::vector<std::string> operations;  // the chain of operations, innermost first
   bool can_retry = false;
   bool can_default = true;
+  // The file found damaged, when the failure is that one of its bytes contradict
+  // others; empty for every other failure.
+  std::string damaged_file;
 };
 
 using FailureHandler = std::function<FailureChoice(const Failure&)>;

@@ -22,7 +22,7 @@ TEST_F(FailureHandlerTest, ScriptedChoicesAndTheLog) {
   std::vector<std::string> logged;
   set_failure_log([&](const std::string& line) { logged.push_back(line); });
   set_failure_handler([](const Failure&) { return FailureChoice::retry; });
-  Failure failure{"Error DBFCDX/1010  Read error: a.dbf", {"APPEND"}, true, true};
+  Failure failure{"Error DBFCDX/1010  Read error: a.dbf", {"APPEND"}, true, true, {}};
   EXPECT_EQ(report_failure(failure), FailureChoice::retry);
   set_failure_handler([](const Failure&) { return FailureChoice::fail; });
   EXPECT_EQ(report_failure(failure), FailureChoice::fail);
@@ -38,7 +38,7 @@ TEST_F(FailureHandlerTest, StandardHandlerQuitsWithoutATerminal) {
   testing::TempDir dir;
   const auto quit = [&] {
     std::filesystem::current_path(dir.path());
-    report_failure(Failure{"Error DBFNTX/1012  Corruption detected: pool.ntx", {"INDEX", "RUN"}, true, true});
+    report_failure(Failure{"Error DBFNTX/1012  Corruption detected: pool.ntx", {"INDEX", "RUN"}, true, true, {}});
   };
   EXPECT_EXIT(quit(), ::testing::ExitedWithCode(1), "");
   std::ifstream in(dir.path("error.log"), std::ios::binary);
@@ -54,7 +54,7 @@ TEST_F(FailureHandlerTest, AChoiceTheFailureDoesNotAllowQuits) {
   set_failure_handler([](const Failure&) { return FailureChoice::retry; });
   const auto refused_retry = [&] {
     std::filesystem::current_path(dir.path());
-    report_failure(Failure{"Error DBFCDX/1012  Corruption detected: x", {}, false, true});
+    report_failure(Failure{"Error DBFCDX/1012  Corruption detected: x", {}, false, true, {}});
   };
   EXPECT_EXIT(refused_retry(), ::testing::ExitedWithCode(1), "");
 }

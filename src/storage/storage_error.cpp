@@ -54,6 +54,7 @@ bool raise(const StorageError& error) {
   failure.message = error.message();
   failure.can_retry = error_kind(error.subcode).can_retry;
   failure.can_default = true;
+  if (error.subcode == kCorruption) failure.damaged_file = error.file;
   return platform::report_failure(failure) == platform::FailureChoice::retry;
 }
 

@@ -20,17 +20,7 @@
 namespace torvane::testing {
 namespace {
 
-std::string ean(std::string twelve) {
-  int sum = 0;
-  for (int i = 0; i < 12; ++i) sum += (twelve[i] - '0') * (i % 2 == 0 ? 1 : 3);
-  return twelve + static_cast<char>('0' + (10 - sum % 10) % 10);
-}
-std::string title(int n) { return ean("97831614" + std::to_string(1000 + n).substr(0, 4)); }
-std::string isbn10_of(const std::string& key) {
-  std::string isbn = isbn::EAN2ISBN(key);
-  std::erase(isbn, '-');
-  return isbn;
-}
+std::string title(int n) { return ean13("97831614" + std::to_string(1000 + n).substr(0, 4)); }
 
 void write_table(const std::string& path, const std::vector<std::pair<std::string, std::string>>& rows, bool memo) {
   std::vector<storage::FieldSpec> schema = {{"ISBN", 'C', 13, 0}};

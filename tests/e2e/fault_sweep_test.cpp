@@ -109,12 +109,6 @@ std::vector<T> every(const std::vector<T>& all, std::uint64_t stride) {
   return picked;
 }
 
-std::string isbn10_of(const std::string& key) {
-  std::string isbn = isbn::EAN2ISBN(key);
-  std::erase(isbn, '-');
-  return isbn;
-}
-
 class FaultSweep : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {

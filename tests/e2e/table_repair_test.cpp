@@ -22,12 +22,7 @@
 namespace torvane::testing {
 namespace {
 
-std::string title(int n) {
-  std::string twelve = "97831614" + std::to_string(8400 + n);
-  int sum = 0;
-  for (int i = 0; i < 12; ++i) sum += (twelve[i] - '0') * (i % 2 == 0 ? 1 : 3);
-  return twelve + static_cast<char>('0' + (10 - sum % 10) % 10);
-}
+std::string title(int n) { return ean13("97831614" + std::to_string(8400 + n)); }
 
 std::vector<std::string> titles(int count) {
   std::vector<std::string> keys;
@@ -80,18 +75,7 @@ class TableRepairRun : public ::testing::Test {
   }
 
   void write_pool(const std::vector<std::string>& isbns) {
-    const std::array<storage::FieldSpec, 3> schema = {{{"ISBN", 'C', 13, 0}, {"POOL", 'N', 4, 0}, {"COVER", 'N', 2, 0}}};
-    const std::string path = dir.path("dvd/pool.dbf");
-    ASSERT_TRUE(storage::DbfTable::create(path, schema, storage::Variant::cdx));
-    auto pool = storage::DbfTable::open(path);
-    ASSERT_TRUE(pool);
-    for (const std::string& isbn : isbns) {
-      ASSERT_TRUE(pool->append());
-      pool->assign("ISBN", isbn);
-      pool->assign_number("POOL", 1);
-    }
-    ASSERT_TRUE(pool->create_index(dir.path("dvd/pool.cdx")));
-    ASSERT_TRUE(pool->close());
+    write_pool_table(dir.path("dvd/pool.dbf"), dir.path("dvd/pool.cdx"), isbns);
   }
 
   // The cover table with one image per key and its index.

@@ -8,7 +8,13 @@
 //   EXPECT_TRUE(run.log.starts_with(torvane::testing::kBanner));
 //   for (const std::string& line : torvane::testing::crlf_lines(run.log)) ...
 //   const auto files = torvane::testing::file_tree(dir.path("dvd"));  // path -> bytes
+//
+// and the numbers and tables the cover tests start from: an EAN-13 key, its ISBN-10,
+// and a pool table with its index.
 
+#include <gtest/gtest.h>
+
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "isbn/numbers.h"
+#include "storage/dbf_table.h"
 #include "support/run_torvane.h"
 
 namespace torvane::testing {
@@ -73,6 +81,34 @@ inline std::string copy_program(const std::string& folder) {
   const std::string exe = folder + "/torvane";
   std::filesystem::copy_file(torvane_executable(), exe, std::filesystem::copy_options::overwrite_existing);
   return exe;
+}
+
+// The EAN-13 of twelve digits.
+inline std::string ean13(const std::string& twelve) {
+  return twelve + static_cast<char>('0' + isbn::CHECKSUM(std::stoull(twelve)));
+}
+
+// The ISBN-10 of a 978 key without hyphens, as the image server is asked for it.
+inline std::string isbn10_of(const std::string& key) {
+  std::string isbn = isbn::EAN2ISBN(key);
+  std::erase(isbn, '-');
+  return isbn;
+}
+
+// A pool table (ISBN C13, POOL N4, COVER N2) with one row of pool 1 per key, and its
+// CDX index; table and index are named by the caller.
+inline void write_pool_table(const std::string& table, const std::string& index, const std::vector<std::string>& keys) {
+  const std::array<storage::FieldSpec, 3> schema = {{{"ISBN", 'C', 13, 0}, {"POOL", 'N', 4, 0}, {"COVER", 'N', 2, 0}}};
+  ASSERT_TRUE(storage::DbfTable::create(table, schema, storage::Variant::cdx));
+  auto pool = storage::DbfTable::open(table);
+  ASSERT_TRUE(pool);
+  for (const std::string& key : keys) {
+    ASSERT_TRUE(pool->append());
+    pool->assign("ISBN", key);
+    pool->assign_number("POOL", 1);
+  }
+  ASSERT_TRUE(pool->create_index(index));
+  ASSERT_TRUE(pool->close());
 }
 
 }  // namespace torvane::testing

@@ -142,6 +142,17 @@ bool drop_broken_index(const std::string& index, std::uint32_t records) {
   return platform::delete_file(index);
 }
 
+// Before a table is opened for its index: an index a killed run left unsound goes (and
+// the header's index flag with it), so that opening never meets it. Only a run that
+// holds the table alone may judge its index: another program may be writing its pages
+// right now.
+void drop_unsound_index(const std::string& path, bool shared) {
+  if (shared && !held_by_nobody(path)) return;
+  const storage::TableHealth health = storage::inspect_table(path, storage::Variant::cdx);
+  if (health.kind != storage::TableHealth::Kind::table) return;
+  if (drop_broken_index(cover_index_path(path), health.records)) mend_table(path, storage::Variant::cdx);
+}
+
 }  // namespace
 
 bool create_cover_table(std::string_view path, bool shared) {
@@ -160,12 +171,7 @@ bool restore_cover_table(std::string_view table, CoverTable kind, bool shared) {
   const std::string path(table);
   const storage::TableHealth health = storage::inspect_table(path, storage::Variant::cdx);
   if (health.needs_rebuild()) return make_anew(path, kind, shared);
-  // Only a run holding the table alone may judge its index: another program may be
-  // writing its pages right now.
-  const bool alone = !shared || held_by_nobody(path);
-  const bool index_dropped = alone && health.kind == storage::TableHealth::Kind::table &&
-                             drop_broken_index(cover_index_path(path), health.records);
-  if (health.needs_repair() || index_dropped) mend_table(path, storage::Variant::cdx);
+  if (health.needs_repair()) mend_table(path, storage::Variant::cdx);
   return true;
 }
 
@@ -179,7 +185,9 @@ storage::OpenOptions cover_open_options(bool exclusive, std::string alias, bool 
 
 std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, CoverTable kind,
                                                     const storage::OpenOptions& options) {
-  if (!restore_cover_table(path, kind, options.shared.value_or(false))) return nullptr;
+  const bool shared = options.shared.value_or(false);
+  if (!restore_cover_table(path, kind, shared)) return nullptr;
+  drop_unsound_index(std::string(path), shared);
   auto table = open_pool_table(path, options);
   if (!table) return nullptr;
   const std::string index = cover_index_path(path);

@@ -55,8 +55,9 @@ bool restore_cover_table(std::string_view path, CoverTable kind, bool shared = f
 storage::OpenOptions cover_open_options(bool exclusive, std::string alias, bool read_only = false);
 
 // A table searched through its ISBN order, restored first when it is incomplete
-// (restore_cover_table): attaches the CDX file or creates it when it is missing, and
-// rebuilds it when its keys do not match the records one for one. Prints "Error: Datei
+// (restore_cover_table), its CDX file checked page by page and dropped when it is not
+// sound: attaches the CDX file or creates it when it is missing, and rebuilds it when
+// its keys do not match the records one for one. Prints "Error: Datei
 // <path> ist beschädigt." (or "hat kein Feld ISBN.", "konnte nicht geöffnet werden.")
 // and gives nullptr when the table cannot be used.
 std::unique_ptr<storage::DbfTable> open_keyed_table(std::string_view path, CoverTable kind,

@@ -116,8 +116,8 @@ void keep_extra(std::vector<std::uint8_t>& bytes, const SecBuffer& extra) {
   bytes.erase(bytes.begin(), bytes.end() - extra.cbBuffer);
 }
 
-// True when bytes can begin a TLS record: a content type of 20 to 24 (change cipher
-// spec, alert, handshake, data, heartbeat), then the major version 3.
+// True when bytes can begin a TLS record: a content type of 20 to 24 (cipher change,
+// alert, handshake, data, heartbeat), then the major version 3.
 bool looks_like_tls(const std::vector<std::uint8_t>& bytes) {
   if (bytes.empty()) return true;
   if (bytes[0] < 20 || bytes[0] > 24) return false;
